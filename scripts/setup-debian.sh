@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs what building, running and testing Pasotune needs on Debian 12.
+set -e
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  cmake ninja-build g++ clang libclang-rt-14-dev \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev \
+  qt6-base-dev qt6-base-dev-tools libgl-dev \
+  dbus dbus-bin dbus-daemon \
+  libhamlib-dev libhamlib-utils \
+  xvfb xauth fonts-dejavu-core \
+  procps >/dev/null
