@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 std::string Describe(const std::string& path, const std::string& why) {
-  return "\"" + path + "\": " + why;
+  return path + ": " + why;
 }
 }  // namespace
 

@@ -1,1 +1,67 @@
-// placeholder
+#include "tracking/follower.hpp"
+
+#include <cmath>
+#include <exception>
+
+#include "engine/contract.hpp"
+#include "tracking/frequency_text.hpp"
+#include "tracking/leer_tracking.hpp"
+
+namespace pasotune {
+
+void Follower::Command2_Click() {
+  try {
+    form_.txtDDE.SetLinkMode(0);
+    form_.txtDDE.SetLinkTopic("Orbitron|Tracking");
+    form_.txtDDE.SetLinkItem("TrackingData");
+    form_.txtDDE.SetLinkMode(1);
+  } catch (const std::exception&) {
+    p_.messages.Show("No se está ejecutando Orbitron!", std::string(kTituloPrograma), MsgButtons::kOk,
+                     MsgIcon::kExclamation);
+  }
+}
+
+void Follower::txtDDE_Change() {
+  LeerTracking(form_.txtDDE.Text(), m_);
+  form_.LabelSat.SetCaption(m_.Satelite);
+  form_.LabelRX.SetCaption(MhzText(m_.FrecBajada, p_.decimalSeparator));
+  form_.LabelTX.SetCaption(MhzText(m_.FrecSubida, p_.decimalSeparator));
+  form_.LabelModoRX.SetCaption(m_.ModoBajada);
+  form_.LabelModoTX.SetCaption(m_.ModoSubida);
+  if (!m_.Conectado) return;
+  // Each check reads the label as it is now: a record handled inside an
+  // earlier pause may have changed it, and what it sent is already stored.
+  RevisarFrecuencia(form_.LabelTX, m_.UltimaSubida, engine::kSetFreqMain);
+  RevisarModo(form_.LabelModoTX, m_.UltimoModoSubida, engine::kSetModeMain);
+  RevisarFrecuencia(form_.LabelRX, m_.UltimaBajada, engine::kSetFreqSub);
+  RevisarModo(form_.LabelModoRX, m_.UltimoModoBajada, engine::kSetModeSub);
+}
+
+void Follower::RevisarFrecuencia(const Label& label, std::string& ultima, std::string_view comando) {
+  std::string f = CommandFrequencyText(label.Caption(), p_.decimalSeparator);
+  if (f == ultima) return;
+  ultima = f;  // stored before the pause, so a nested run won't send it again
+  ch_.EnviarComando(std::string(comando) + f);
+  Enviado();
+}
+
+void Follower::RevisarModo(const Label& label, std::string& ultimo, std::string_view comando) {
+  const std::string modo = label.Caption();
+  if (modo == ultimo || modo.empty()) return;
+  ultimo = modo;
+  ch_.EnviarComando(std::string(comando) + modo);
+  Enviado();
+}
+
+void Follower::Enviado() {
+  ch_.Esperar(500);
+  form_.Shape1.SetFillColor(static_cast<std::int32_t>(std::lround(m_.ColorActivo)));
+  form_.Timer2.SetEnabled(true);
+}
+
+void Follower::Timer2_Timer() {
+  form_.Timer2.SetEnabled(false);
+  form_.Shape1.SetFillColor(static_cast<std::int32_t>(std::lround(m_.ColorReposo)));
+}
+
+}  // namespace pasotune

@@ -1,0 +1,164 @@
+#include "engine/connection.hpp"
+
+#include <exception>
+
+#include "engine/contract.hpp"
+
+namespace pasotune {
+
+namespace {
+constexpr std::string_view kConectar = "Conectar";
+constexpr std::string_view kDesconectar = "Desconectar";
+}  // namespace
+
+std::string QuitarCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      ++i;
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+void Connection::Command1_Click() {
+  if (form_.Command1.Caption() == kConectar) {
+    Conectar();
+  } else {
+    Desconectar();
+  }
+}
+
+void Connection::Conectar() {
+  form_.Command1.SetCaption(std::string(kDesconectar));
+  CargarImagen("cancel.ico");
+  form_.HPORT.SetEnabled(false);
+  if (p_.tcp.State() != sck::kClosed) {
+    p_.tcp.Close();
+    ch_.Esperar(200);
+  }
+  MatarMotor();
+  ch_.Esperar(500);
+  ArrancarMotor();
+  ch_.Esperar(500);
+  m_.Conectado = false;
+
+  for (int attempt = 1; attempt <= engine::kConnectAttempts; ++attempt) {
+    if (p_.tcp.State() != sck::kClosed) {
+      p_.tcp.Close();
+      ch_.Esperar(100);
+    }
+    try {
+      p_.tcp.Connect(std::string(engine::kHost), engine::kPort);
+    } catch (const std::exception&) {
+      // The next attempt tries again.
+    }
+    ch_.Esperar(500);
+    p_.pump.PumpOnce(0);
+    if (p_.tcp.State() == sck::kConnected) {
+      m_.Conectado = true;
+      form_.Command3.SetEnabled(true);
+      form_.Command4.SetEnabled(true);
+      // A fresh engine knows nothing of the radio's state: tune it fully.
+      m_.UltimaSubida.clear();
+      m_.UltimaBajada.clear();
+      m_.UltimoModoSubida.clear();
+      m_.UltimoModoBajada.clear();
+      break;
+    }
+  }
+
+  if (!m_.Conectado) {
+    ch_.AgregarLog("No fue posible conectar con Velkor.");
+    MostrarConectable();
+    form_.HPORT.SetEnabled(true);
+    MatarMotor();
+    return;
+  }
+  try {
+    std::string line(engine::kSetPort);
+    line += form_.HPORT.Text();
+    line += engine::kLineEnd;
+    p_.tcp.SendData(line);
+  } catch (const std::exception& e) {
+    ch_.AgregarLog(ErrorLine(e.what()));
+  }
+}
+
+void Connection::Desconectar() {
+  if (p_.tcp.State() != sck::kClosed) p_.tcp.Close();
+  MatarMotor();
+  ch_.Esperar(500);
+  ch_.AgregarLog("Desconectado");
+  m_.Conectado = false;
+  MostrarConectable();
+  form_.HPORT.SetEnabled(true);
+  form_.Command3.SetEnabled(false);
+  form_.Command4.SetEnabled(false);
+}
+
+void Connection::WinsockHamlib_Connect() { ch_.AgregarLog("Conectando ..."); }
+
+void Connection::WinsockHamlib_Close() {
+  ch_.AgregarLog("Desconectado");
+  MostrarConectable();
+}
+
+void Connection::WinsockHamlib_DataArrival(long /*bytesTotal*/) {
+  std::string data;
+  try {
+    data = p_.tcp.GetData();
+  } catch (const std::exception& e) {
+    ch_.AgregarLog(ErrorLine(e.what()));
+    return;
+  }
+  const std::string line = QuitarCrLf(data);
+  ch_.AgregarLog(line);
+  if (line.find(engine::kReplyError) != std::string::npos) {
+    form_.HPORT.SetEnabled(true);
+    MostrarConectable();
+  }
+  if (line.find(engine::kReplyReady) != std::string::npos) m_.Conectado = true;
+}
+
+void Connection::WinsockHamlib_Error(int /*number*/, const std::string& description) {
+  MostrarConectable();
+  form_.HPORT.SetEnabled(true);
+  ch_.AgregarLog(ErrorLine(description));
+  if (p_.tcp.State() != sck::kClosed) p_.tcp.Close();
+}
+
+void Connection::MatarMotor() {
+  try {
+    p_.processes.EndByImageName(std::string(engine::kImageName));
+  } catch (const std::exception& e) {
+    ch_.AgregarLog(ErrorLine(e.what()));
+  }
+}
+
+void Connection::ArrancarMotor() {
+  try {
+    p_.processes.Start(p_.files.ProgramFolder() + "/" + std::string(engine::kImageName));
+  } catch (const std::exception& e) {
+    ch_.AgregarLog(ErrorLine(e.what()));
+  }
+}
+
+void Connection::MostrarConectable() {
+  form_.Command1.SetCaption(std::string(kConectar));
+  CargarImagen("up2.ico");
+}
+
+void Connection::CargarImagen(std::string_view file) {
+  // A picture that cannot be read keeps the previous one.
+  try {
+    form_.Command1.SetPicture(p_.files.ReadBytes(p_.files.ProgramFolder() + "/" + std::string(file)));
+  } catch (const std::exception& e) {
+    ch_.AgregarLog(ErrorLine(e.what()));
+  }
+}
+
+}  // namespace pasotune

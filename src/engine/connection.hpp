@@ -1,0 +1,43 @@
+// The connect button and the engine link's events.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/form1.hpp"
+#include "engine/channel.hpp"
+#include "platform/ports.hpp"
+
+namespace pasotune {
+
+class Connection {
+ public:
+  Connection(Form1& form, Module1& m, Platform& platform, Channel& channel)
+      : form_(form), m_(m), p_(platform), ch_(channel) {}
+
+  void Command1_Click();
+  void WinsockHamlib_Connect();
+  void WinsockHamlib_Close();
+  void WinsockHamlib_DataArrival(long bytesTotal);
+  void WinsockHamlib_Error(int number, const std::string& description);
+
+  // Ends every engine process; also used at exit.
+  void MatarMotor();
+
+ private:
+  void Conectar();
+  void Desconectar();
+  void ArrancarMotor();
+  void MostrarConectable();  // caption "Conectar", picture up2.ico
+  void CargarImagen(std::string_view file);
+
+  Form1& form_;
+  Module1& m_;
+  Platform& p_;
+  Channel& ch_;
+};
+
+// Removes every CR LF pair, left to right in one pass; lone CR or LF stay.
+std::string QuitarCrLf(std::string_view text);
+
+}  // namespace pasotune
