@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "radio.hpp"
+
+namespace velkor {
+
+inline constexpr std::string_view kReadyReply = "Velkor READY";
+inline std::string errorReply(std::string_view reason) {
+  return "ERROR " + std::string(reason);
+}
+
+struct Command {
+  enum class Kind { kSetPort, kSetFrequency, kSetMode, kSetTone, kToneOff };
+
+  Kind kind = Kind::kSetPort;
+  Band band = Band::kMain;
+  std::string port;
+  std::int64_t hz = 0;
+  Mode mode = Mode::kUsb;
+  int tenthsHz = 0;
+};
+
+struct ParseResult {
+  std::optional<Command> command;
+  std::string error;  // set when command is empty
+};
+
+// "432.1500" or "432,1500" (regional settings may use a comma) to Hz, exactly.
+std::optional<std::int64_t> parseMegahertz(std::string_view text);
+// "88.5" or "88,5" to tenths of Hz.
+std::optional<int> parseTone(std::string_view text);
+ParseResult parseCommand(std::string_view line);
+
+std::string formatHz(std::int64_t hz);  // "432.150000 MHz"
+std::string formatTone(int tenthsHz);   // "88.5 Hz"
+
+// What the engine did with one received line: the reply to send, if any, and a note for the
+// transcript.
+struct Handled {
+  std::optional<std::string> reply;
+  std::string action;
+};
+
+class Dispatcher {
+ public:
+  explicit Dispatcher(Radio& radio) : radio_(radio) {}
+  Handled handle(std::string_view line);
+
+ private:
+  Radio& radio_;
+};
+
+}  // namespace velkor

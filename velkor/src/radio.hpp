@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velkor {
+
+// MAIN is the band the radio transmits the uplink on, SUB the one it receives the downlink on.
+enum class Band { kMain, kSub };
+
+enum class Mode { kUsb, kLsb, kCw, kCwR, kCwN, kFm, kFmN, kFmW, kAm, kUsbData, kLsbData, kFmData };
+
+std::string_view bandName(Band band);
+std::string_view modeName(Mode mode);
+// Satellite trackers spell modes in many ways ("CW-R", "cwr", "FM-N", "NFM"); all map here.
+std::optional<Mode> parseMode(std::string_view text);
+
+struct Outcome {
+  enum class Kind { kDone, kFailed, kQueued };
+
+  Kind kind = Kind::kDone;
+  std::string reason;
+  // The radio stopped answering: close it and reopen it before the next command.
+  bool linkLost = false;
+
+  static Outcome done() { return {}; }
+  static Outcome queued() { return {Kind::kQueued, {}, false}; }
+  static Outcome failed(std::string why, bool lost = false) {
+    return {Kind::kFailed, std::move(why), lost};
+  }
+  bool ok() const { return kind != Kind::kFailed; }
+};
+
+struct ToneState {
+  bool on = false;
+  int tenthsHz = 0;
+  bool operator==(const ToneState&) const = default;
+};
+
+inline constexpr std::string_view kNoPortOpen = "no port open (send SETPORT first)";
+
+class Radio {
+ public:
+  virtual ~Radio() = default;
+
+  // Closes whatever was open first, so a failed SETPORT leaves no port open.
+  virtual Outcome open(const std::string& port) = 0;
+  virtual void close() = 0;
+  virtual Outcome setFrequency(Band band, std::int64_t hz) = 0;
+  virtual Outcome setMode(Band band, Mode mode) = 0;
+  virtual Outcome setTone(int tenthsHz) = 0;
+  virtual Outcome toneOff() = 0;
+
+  // What the radio reports right now; empty when it cannot say.
+  virtual std::optional<std::int64_t> frequency(Band band) = 0;
+  virtual std::optional<Mode> mode(Band band) = 0;
+  virtual std::optional<ToneState> tone() = 0;
+};
+
+}  // namespace velkor

@@ -1,0 +1,191 @@
+#include "settings.hpp"
+
+#include <cctype>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace velkor {
+namespace {
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::optional<int> parseInt(std::string_view s) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (ec != std::errc{} || end != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
+// A '#' that starts the line or follows a blank begins a comment.
+std::string_view stripComment(std::string_view line) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+      return line.substr(0, i);
+    }
+  }
+  return line;
+}
+
+void apply(Settings& s, const std::string& key, std::string_view value, int lineNo,
+           std::vector<std::string>& warnings) {
+  const std::string v = lower(value);
+  auto bad = [&] {
+    warnings.push_back("line " + std::to_string(lineNo) + ": bad value for " + key + ": '" +
+                       std::string(value) + "', keeping the default");
+  };
+  if (key == "radio") {
+    if (v == "sim") {
+      s.radio = Settings::RadioKind::kSim;
+    } else if (v == "hamlib") {
+      s.radio = Settings::RadioKind::kHamlib;
+    } else {
+      bad();
+    }
+  } else if (key == "model" || key == "speed") {
+    const auto n = parseInt(value);
+    if (!n || *n <= 0) return bad();
+    (key == "model" ? s.model : s.speed) = *n;
+  } else if (key == "handshake") {
+    if (v == "none") {
+      s.handshake = Settings::Handshake::kNone;
+    } else if (v == "hardware") {
+      s.handshake = Settings::Handshake::kHardware;
+    } else {
+      bad();
+    }
+  } else if (key == "bands") {
+    if (v == "auto") {
+      s.bands = Settings::Bands::kAuto;
+    } else if (v == "main-sub") {
+      s.bands = Settings::Bands::kMainSub;
+    } else if (v == "a-b") {
+      s.bands = Settings::Bands::kAB;
+    } else if (v == "split") {
+      s.bands = Settings::Bands::kSplit;
+    } else {
+      bad();
+    }
+  } else if (key == "rigctld") {
+    if (value.empty()) return bad();
+    s.rigctld = std::string(value);
+  } else if (key == "transcript") {
+    s.transcript = std::string(value);
+  } else if (const auto n = comPortNumber(key)) {
+    if (value.empty()) return bad();
+    s.comDevices[*n] = std::string(value);
+  } else {
+    warnings.push_back("line " + std::to_string(lineNo) + ": unknown key '" + key + "' ignored");
+  }
+}
+
+}  // namespace
+
+std::optional<int> comPortNumber(std::string_view name) {
+  if (name.size() < 4 || name.size() > 6 || lower(name.substr(0, 3)) != "com") return std::nullopt;
+  const std::string_view digits = name.substr(3);
+  if (digits.front() == '0') return std::nullopt;
+  const auto n = parseInt(digits);
+  if (!n || *n < 1 || *n > 256) return std::nullopt;
+  return n;
+}
+
+std::optional<std::string> Settings::devicePath(std::string_view port) const {
+  if (!port.empty() && port.front() == '/') return std::string(port);
+  const auto n = comPortNumber(port);
+  if (!n) return std::nullopt;
+  if (const auto it = comDevices.find(*n); it != comDevices.end()) return it->second;
+  return "/dev/ttyS" + std::to_string(*n - 1);
+}
+
+Settings parseSettings(std::string_view text, std::vector<std::string>& warnings) {
+  Settings settings;
+  int lineNo = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    ++lineNo;
+    line = trim(stripComment(line));
+    if (line.empty()) continue;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) {
+      warnings.push_back("line " + std::to_string(lineNo) + ": no '=' in '" + std::string(line) +
+                         "', ignored");
+      continue;
+    }
+    apply(settings, lower(trim(line.substr(0, eq))), trim(line.substr(eq + 1)), lineNo, warnings);
+  }
+  return settings;
+}
+
+std::string defaultSettingsText() {
+  return R"(# Velkor.exe settings: "key = value" per line; "#" starts a comment.
+# Velkor.exe wrote this file with its defaults; edit it and restart Velkor.exe.
+
+# sim: a simulated TS-790, nothing leaves the computer. hamlib: a real radio through Hamlib.
+radio = sim
+
+# Hamlib rig model: 2007 Kenwood TS-790, 1 Hamlib's dummy rig, 2 a rigctld (see rigctld below).
+model = 2007
+
+# Serial speed in baud, as set on the radio (the TS-790 talks at 4800).
+speed = 4800
+
+# Serial handshake: none, or hardware (RTS/CTS).
+handshake = hardware
+
+# The Linux device behind a Windows port name. Without a line here COMn is /dev/ttyS(n-1).
+# COM3 = /dev/ttyUSB0
+
+# With model = 2: where rigctld listens, host:port.
+rigctld = 127.0.0.1:4532
+
+# How MAIN (uplink) and SUB (downlink) reach the radio: auto, main-sub, a-b or split.
+bands = auto
+
+# A file that records every received line; relative to the folder of Velkor.exe. Empty: none.
+transcript =
+)";
+}
+
+Settings loadSettings(const std::filesystem::path& file, std::vector<std::string>& notes) {
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(file, ec);
+  std::ifstream in(file, std::ios::binary);
+  if (!in && exists) {
+    notes.push_back("cannot read " + file.string() + "; carrying on with the defaults");
+    return Settings{};
+  }
+  if (!in) {
+    std::ofstream out(file, std::ios::binary);
+    out << defaultSettingsText();
+    out.flush();
+    if (out) {
+      notes.push_back("wrote default settings to " + file.string());
+    } else {
+      notes.push_back("cannot write " + file.string() + "; carrying on with the defaults");
+    }
+    std::vector<std::string> ignored;
+    return parseSettings(defaultSettingsText(), ignored);
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::vector<std::string> warnings;
+  Settings settings = parseSettings(text.str(), warnings);
+  for (const auto& w : warnings) notes.push_back(file.string() + ": " + w);
+  return settings;
+}
+
+}  // namespace velkor

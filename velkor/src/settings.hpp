@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velkor {
+
+// "COM3" -> 3; case does not matter, as on Windows. Only COM1..COM256.
+std::optional<int> comPortNumber(std::string_view name);
+
+struct Settings {
+  enum class RadioKind { kSim, kHamlib };
+  enum class Handshake { kNone, kHardware };
+  // How MAIN (uplink) and SUB (downlink) are addressed on the radio.
+  enum class Bands { kAuto, kMainSub, kAB, kSplit };
+
+  RadioKind radio = RadioKind::kSim;
+  int model = 2007;
+  int speed = 4800;
+  Handshake handshake = Handshake::kHardware;
+  Bands bands = Bands::kAuto;
+  std::string rigctld = "127.0.0.1:4532";
+  std::string transcript;
+  std::map<int, std::string> comDevices;  // COMn overrides
+
+  // The Linux device behind a port name: an override, /dev/ttyS(n-1) for COMn, or the name
+  // itself when it already is a path.
+  std::optional<std::string> devicePath(std::string_view port) const;
+};
+
+// Unknown keys and bad values leave the default in place and add a warning.
+Settings parseSettings(std::string_view text, std::vector<std::string>& warnings);
+std::string defaultSettingsText();
+
+// Reads the file, first writing it with the defaults when it is missing. Anything worth telling
+// the user ends up in notes.
+Settings loadSettings(const std::filesystem::path& file, std::vector<std::string>& notes);
+
+}  // namespace velkor

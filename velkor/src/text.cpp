@@ -1,0 +1,136 @@
+#include "text.hpp"
+
+#include <array>
+#include <cstdint>
+
+namespace velkor {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// 0x80..0x9F; 0 marks the five bytes Windows-1252 leaves undefined.
+constexpr std::array<char32_t, 32> kHighControls = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Decodes one code point at pos and advances it; malformed input yields U+FFFD for one byte.
+char32_t nextCodePoint(std::string_view s, std::size_t& pos) {
+  const auto lead = static_cast<unsigned char>(s[pos]);
+  std::size_t extra = 0;
+  char32_t cp = 0;
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    extra = 1;
+    cp = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2;
+    cp = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3;
+    cp = lead & 0x07;
+  } else {
+    ++pos;
+    return kReplacement;
+  }
+  if (pos + extra >= s.size()) {
+    ++pos;
+    return kReplacement;
+  }
+  for (std::size_t i = 1; i <= extra; ++i) {
+    const auto c = static_cast<unsigned char>(s[pos + i]);
+    if ((c & 0xC0) != 0x80) {
+      ++pos;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  pos += extra + 1;
+  return cp;
+}
+
+}  // namespace
+
+std::string cp1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b < 0x80) {
+      out += ch;
+    } else if (b < 0xA0) {
+      const char32_t cp = kHighControls[b - 0x80];
+      appendUtf8(out, cp != 0 ? cp : kReplacement);
+    } else {
+      appendUtf8(out, b);
+    }
+  }
+  return out;
+}
+
+std::string utf8ToCp1252(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t pos = 0;
+  while (pos < utf8.size()) {
+    const char32_t cp = nextCodePoint(utf8, pos);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    char mapped = '?';
+    for (std::size_t i = 0; i < kHighControls.size(); ++i) {
+      if (kHighControls[i] == cp && cp != 0) mapped = static_cast<char>(0x80 + i);
+    }
+    out += mapped;
+  }
+  return out;
+}
+
+std::string printable(std::string_view utf8, std::size_t maxChars) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  std::size_t pos = 0;
+  std::size_t shown = 0;
+  while (pos < utf8.size()) {
+    if (shown == maxChars) {
+      out += "...";
+      break;
+    }
+    const std::size_t start = pos;
+    const char32_t cp = nextCodePoint(utf8, pos);
+    if (cp < 0x20 || cp == 0x7F) {
+      out += "\\x";
+      out += kHex[cp >> 4];
+      out += kHex[cp & 0xF];
+    } else if (cp == kReplacement) {
+      appendUtf8(out, cp);
+    } else {
+      out.append(utf8.substr(start, pos - start));
+    }
+    ++shown;
+  }
+  return out;
+}
+
+}  // namespace velkor

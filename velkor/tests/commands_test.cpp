@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "commands.hpp"
+#include "sim_radio.hpp"
+
+namespace velkor {
+namespace {
+
+using Kind = Command::Kind;
+
+struct ParseCase {
+  std::string line;
+  std::optional<Kind> kind = std::nullopt;  // empty: must be rejected
+  Band band = Band::kMain;
+  std::int64_t hz = 0;
+  Mode mode = Mode::kUsb;
+  int tenths = 0;
+  std::string port = {};
+  std::string error = {};  // part of the reason when rejected
+};
+
+void PrintTo(const ParseCase& c, std::ostream* os) {
+  *os << '"' << c.line << '"';
+}
+
+class ParseTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseTest, Parses) {
+  const ParseCase& c = GetParam();
+  const ParseResult parsed = parseCommand(c.line);
+  if (!c.kind) {
+    ASSERT_FALSE(parsed.command) << c.line;
+    EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
+    return;
+  }
+  ASSERT_TRUE(parsed.command) << c.line << ": " << parsed.error;
+  const Command& got = *parsed.command;
+  EXPECT_EQ(got.kind, *c.kind);
+  switch (got.kind) {
+    case Kind::kSetPort:
+      EXPECT_EQ(got.port, c.port);
+      break;
+    case Kind::kSetFrequency:
+      EXPECT_EQ(got.band, c.band);
+      EXPECT_EQ(got.hz, c.hz);
+      break;
+    case Kind::kSetMode:
+      EXPECT_EQ(got.band, c.band);
+      EXPECT_EQ(got.mode, c.mode);
+      break;
+    case Kind::kSetTone:
+      EXPECT_EQ(got.tenthsHz, c.tenths);
+      break;
+    case Kind::kToneOff:
+      break;
+  }
+}
+
+ParseCase port(std::string line, std::string name) {
+  return {std::move(line), Kind::kSetPort, Band::kMain, 0, Mode::kUsb, 0, std::move(name)};
+}
+ParseCase freq(std::string line, Band band, std::int64_t hz) {
+  return {std::move(line), Kind::kSetFrequency, band, hz};
+}
+ParseCase mode(std::string line, Band band, Mode m) {
+  return {std::move(line), Kind::kSetMode, band, 0, m};
+}
+ParseCase tone(std::string line, int tenths) {
+  return {std::move(line), Kind::kSetTone, Band::kMain, 0, Mode::kUsb, tenths};
+}
+ParseCase bad(std::string line, std::string error) {
+  ParseCase c{std::move(line), std::nullopt};
+  c.error = std::move(error);
+  return c;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, ParseTest,
+    ::testing::Values(
+        port("SETPORT COM1", "COM1"), port("SETPORT COM256 ", "COM256"),
+        freq("SET FREQ MAIN 432.1500", Band::kMain, 432'150'000),
+        freq("SET FREQ SUB 145.9501", Band::kSub, 145'950'100),
+        freq("SET FREQ SUB 145,9500", Band::kSub, 145'950'000),
+        freq("SET FREQ MAIN 0.0000", Band::kMain, 0),
+        freq("SET FREQ MAIN 1296.123456", Band::kMain, 1'296'123'456),
+        freq("SET FREQ MAIN 435", Band::kMain, 435'000'000),
+        mode("SET MODE MAIN USB", Band::kMain, Mode::kUsb),
+        mode("SET MODE SUB lsb", Band::kSub, Mode::kLsb),
+        mode("SET MODE SUB CW-R", Band::kSub, Mode::kCwR),
+        mode("SET MODE SUB cwr", Band::kSub, Mode::kCwR),
+        mode("SET MODE MAIN FM-N", Band::kMain, Mode::kFmN),
+        mode("SET MODE MAIN fmn", Band::kMain, Mode::kFmN),
+        mode("SET MODE MAIN AM", Band::kMain, Mode::kAm),
+        mode("SET MODE MAIN Fm", Band::kMain, Mode::kFm), tone("SET TONE 88.5", 885),
+        tone("SET TONE 100.0", 1000), tone("SET TONE 77,0", 770), tone("SET TONE 67", 670),
+        ParseCase{"SET TONE OFF", Kind::kToneOff}, ParseCase{"SET TONE off", Kind::kToneOff},
+        bad("SETPORT ", "needs a port"), bad("HELLO", "unknown command: HELLO"),
+        bad("set freq main 435.0000", "unknown command"), bad("SET FREQ", "unknown command"),
+        bad("SET FREQ MIAN 435.0000", "MAIN or SUB"), bad("SET FREQ MAIN", "MAIN or SUB"),
+        bad("SET FREQ MAIN abc", "bad frequency: abc"), bad("SET FREQ MAIN -1.0000", "bad"),
+        bad("SET FREQ MAIN 1.2.3", "bad"), bad("SET FREQ MAIN 435.", "bad"),
+        bad("SET FREQ MAIN .5", "bad"), bad("SET FREQ MAIN 1.1234567", "bad"),
+        bad("SET FREQ MAIN 123456.0", "bad"), bad("SET FREQ MAIN 4 35", "bad"),
+        bad("SET FREQ MAIN 1e9", "bad"), bad("SET MODE SUB XYZ", "unknown mode: XYZ"),
+        bad("SET MODE SUB", "MAIN or SUB"), bad("SET TONE 88.55", "bad tone"),
+        bad("SET TONE 0.0", "bad tone"), bad("SET TONE ON", "bad tone"),
+        bad("SET TONE", "unknown command"), bad("SET VOLUME 3", "unknown command")));
+
+TEST(Dispatcher, NeedsAPortFirst) {
+  SimRadio radio;
+  Dispatcher dispatcher(radio);
+  for (const char* line :
+       {"SET FREQ MAIN 435.0000", "SET MODE SUB USB", "SET TONE 88.5", "SET TONE OFF"}) {
+    const Handled handled = dispatcher.handle(line);
+    ASSERT_TRUE(handled.reply) << line;
+    EXPECT_EQ(*handled.reply, "ERROR " + std::string(kNoPortOpen)) << line;
+  }
+  EXPECT_EQ(radio.frequency(Band::kMain), 435'000'000);  // the sim's start value, untouched
+}
+
+struct ReplyCase {
+  std::string line;
+  std::optional<std::string> reply;  // prefix of the expected reply; empty: silent
+};
+
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+  *os << '"' << c.line << '"';
+}
+
+class SimDispatchTest : public ::testing::TestWithParam<ReplyCase> {};
+
+TEST_P(SimDispatchTest, RepliesOnlyWhenItMust) {
+  SimRadio radio;
+  Dispatcher dispatcher(radio);
+  ASSERT_EQ(dispatcher.handle("SETPORT COM1").reply, std::string(kReadyReply));
+  const Handled handled = dispatcher.handle(GetParam().line);
+  if (!GetParam().reply) {
+    EXPECT_FALSE(handled.reply) << *handled.reply;
+  } else {
+    ASSERT_TRUE(handled.reply);
+    EXPECT_EQ(handled.reply->rfind(*GetParam().reply, 0), 0u) << *handled.reply;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TheSimulatedTs790, SimDispatchTest,
+    ::testing::Values(ReplyCase{"SET FREQ MAIN 432.1500", std::nullopt},
+                      ReplyCase{"SET FREQ SUB 1296.0000", std::nullopt},
+                      ReplyCase{"SET FREQ MAIN 0.0000", "ERROR 0.000000 MHz is outside"},
+                      ReplyCase{"SET FREQ SUB 28.0000", "ERROR 28.000000 MHz is outside"},
+                      ReplyCase{"SET MODE MAIN CW-R", std::nullopt},
+                      ReplyCase{"SET MODE MAIN AM", "ERROR the TS-790 has no AM"},
+                      ReplyCase{"SET TONE 88.5", std::nullopt},
+                      ReplyCase{"SET TONE 69.3", "ERROR the TS-790 has no CTCSS tone"},
+                      ReplyCase{"SETPORT COM2", "Velkor READY"},
+                      ReplyCase{"SETPORT COM0", "ERROR cannot open COM0"},
+                      ReplyCase{"SETPORT /dev/ttyUSB0", "ERROR cannot open /dev/ttyUSB0"},
+                      ReplyCase{"", std::nullopt}, ReplyCase{"BOGUS", "ERROR unknown command"}));
+
+TEST(Dispatcher, FailedSetPortLeavesNoPortOpen) {
+  SimRadio radio;
+  Dispatcher dispatcher(radio);
+  dispatcher.handle("SETPORT COM1");
+  EXPECT_EQ(dispatcher.handle("SETPORT COM257").reply->rfind("ERROR cannot open COM257", 0), 0u);
+  EXPECT_EQ(*dispatcher.handle("SET TONE OFF").reply, "ERROR " + std::string(kNoPortOpen));
+}
+
+}  // namespace
+}  // namespace velkor

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "server.hpp"
+#include "sim_radio.hpp"
+#include "support.hpp"
+
+namespace velkor {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Client;
+
+// A server on an ephemeral port with a simulated radio behind it.
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(transcript_.open(dir_.path() / "transcript.txt"), "");
+    ASSERT_EQ(server_.listen(0), "");
+    thread_ = std::thread([this] { server_.run(); });
+  }
+
+  void TearDown() override {
+    server_.stop();
+    thread_.join();
+  }
+
+  // Silent commands give no sign they were handled; a line that always fails does, and the
+  // server handles lines in order.
+  static void sync(Client& client) {
+    ASSERT_TRUE(client.send("SYNC\r\n"));
+    EXPECT_EQ(client.readLine(), "ERROR unknown command: SYNC");
+  }
+
+  // A client that got in; right after another one left the server may still be busy with it.
+  std::unique_ptr<Client> connectWhenFree() {
+    for (int i = 0; i < 100; ++i) {
+      auto client = std::make_unique<Client>(server_.port());
+      EXPECT_TRUE(client->send("SYNC\r\n"));
+      const auto reply = client->readLine();
+      if (reply == "ERROR unknown command: SYNC") return client;
+      EXPECT_EQ(reply, "ERROR busy");
+      std::this_thread::sleep_for(10ms);
+    }
+    ADD_FAILURE() << "the server never took a new client";
+    return std::make_unique<Client>(server_.port());
+  }
+
+  std::unique_ptr<Client> openClient() {
+    auto client = std::make_unique<Client>(server_.port());
+    EXPECT_TRUE(client->connected());
+    EXPECT_TRUE(client->send("SETPORT COM1\r\n"));
+    EXPECT_EQ(client->readLine(), "Velkor READY");
+    return client;
+  }
+
+  test::TempDir dir_;
+  SimRadio radio_;
+  Dispatcher dispatcher_{radio_};
+  Transcript transcript_;
+  Server server_{[this](std::string_view line) { return dispatcher_.handle(line); }, transcript_};
+  std::thread thread_;
+};
+
+TEST_F(ServerTest, EveryCommandReachesTheRadio) {
+  auto client = openClient();
+  ASSERT_TRUE(
+      client->send("SET FREQ MAIN 432.1500\r\n"
+                   "SET FREQ SUB 145,9501\r\n"
+                   "SET MODE MAIN usb\r\n"
+                   "SET MODE SUB FM-N\r\n"
+                   "SET TONE 88.5\r\n"));
+  sync(*client);
+  EXPECT_EQ(radio_.openPort(), "COM1");
+  EXPECT_EQ(radio_.frequency(Band::kMain), 432'150'000);
+  EXPECT_EQ(radio_.frequency(Band::kSub), 145'950'100);
+  EXPECT_EQ(radio_.mode(Band::kMain), Mode::kUsb);
+  EXPECT_EQ(radio_.mode(Band::kSub), Mode::kFmN);
+  EXPECT_EQ(radio_.tone(), (ToneState{true, 885}));
+
+  ASSERT_TRUE(client->send("SET TONE OFF\r\n"));
+  sync(*client);
+  EXPECT_EQ(radio_.tone(), (ToneState{false, 885}));
+}
+
+TEST_F(ServerTest, RepliesInWindows1252) {
+  auto client = openClient();
+  ASSERT_TRUE(client->send("SET MODE SUB \xE9t\xE9\r\n"));
+  EXPECT_EQ(client->readLine(), "ERROR unknown mode: \xE9t\xE9");
+}
+
+TEST_F(ServerTest, RepliesPostedFromAnotherThreadReachTheClient) {
+  auto client = openClient();
+  std::thread([this] { server_.post("ERROR radio not answering", "radio failed"); }).join();
+  EXPECT_EQ(client->readLine(), "ERROR radio not answering");
+}
+
+struct BadInput {
+  const char* name;
+  std::string bytes;
+  std::string reply;  // prefix of the one reply it earns
+};
+
+void PrintTo(const BadInput& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BadInputTest : public ServerTest, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(BadInputTest, IsAnsweredAndTheNextLineStillWorks) {
+  auto client = openClient();
+  ASSERT_TRUE(client->send(GetParam().bytes));
+  const auto reply = client->readLine();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->rfind(GetParam().reply, 0), 0u) << *reply;
+
+  ASSERT_TRUE(client->send("SET FREQ SUB 145.8000\n"));
+  sync(*client);
+  EXPECT_EQ(radio_.frequency(Band::kSub), 145'800'000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, BadInputTest,
+    ::testing::Values(
+        BadInput{"UnknownCommand", "HELLO\r\n", "ERROR unknown command: HELLO"},
+        BadInput{"MegabyteLine", std::string(1 << 20, 'A') + "\r\n", "ERROR line too long"},
+        BadInput{"MegabyteOfNuls", std::string(1 << 20, '\0') + "\n", "ERROR line too long"},
+        BadInput{"BinaryBytes", std::string("\x00\x01\xFF\xFE\x7F\x1B[2J\r\n", 11),
+                 "ERROR unknown command: \\x00\\x01"},
+        BadInput{"BadNumber", "SET FREQ MAIN 43x.0\r\n", "ERROR bad frequency"},
+        BadInput{"OutOfBand", "SET FREQ MAIN 0.0000\r\n", "ERROR 0.000000 MHz"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ServerTest, ClientVanishingMidLineLeavesNoTrace) {
+  {
+    auto first = openClient();
+    ASSERT_TRUE(first->send("SET FREQ MAIN 43"));
+  }
+  auto second = connectWhenFree();
+  ASSERT_TRUE(second->send("SET FREQ MAIN 145.9000\r\n"));
+  sync(*second);
+  EXPECT_EQ(radio_.frequency(Band::kMain), 145'900'000);
+  const std::string log = test::readFile(dir_.path() / "transcript.txt");
+  EXPECT_NE(log.find("\tSET FREQ MAIN 43\tdiscarded: client left mid-line\n"), std::string::npos)
+      << log;
+}
+
+TEST_F(ServerTest, SecondClientIsTurnedAwayWhileTheFirstStays) {
+  auto first = openClient();
+  Client second(server_.port());
+  ASSERT_TRUE(second.connected());
+  EXPECT_EQ(second.readLine(), "ERROR busy");
+  EXPECT_TRUE(second.waitForClose());
+
+  ASSERT_TRUE(first->send("SET FREQ MAIN 435.1000\r\n"));
+  sync(*first);
+  EXPECT_EQ(radio_.frequency(Band::kMain), 435'100'000);
+
+  first.reset();
+  auto next = connectWhenFree();
+  ASSERT_TRUE(next->send("SETPORT COM2\r\n"));
+  EXPECT_EQ(next->readLine(), "Velkor READY");
+}
+
+TEST_F(ServerTest, TranscriptHasOneLinePerReceivedLine) {
+  auto client = openClient();
+  ASSERT_TRUE(client->send("SET FREQ MAIN 432.1500\r\nSET MODE SUB \xE9\r\nA\tB\r\n"));
+  client->readLine();
+  client->readLine();
+  const std::string log = test::readFile(dir_.path() / "transcript.txt");
+  const std::regex expected(
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSETPORT COM1\topen COM1 => Velkor READY\n"
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET FREQ MAIN 432.1500\tMAIN frequency 432.150000 MHz\n"
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET MODE SUB \xC3\xA9\trejected => ERROR unknown mode: "
+      "\xC3\xA9\n"
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tA\\\\x09B\trejected => ERROR unknown command: A\\\\x09B\n");
+  EXPECT_TRUE(std::regex_match(log, expected)) << log;
+}
+
+}  // namespace
+}  // namespace velkor

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "settings.hpp"
+#include "support.hpp"
+
+namespace velkor {
+namespace {
+
+TEST(Settings, DefaultsFileParsesCleanlyToTheDefaults) {
+  std::vector<std::string> warnings;
+  const Settings s = parseSettings(defaultSettingsText(), warnings);
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
+  EXPECT_EQ(s.radio, Settings::RadioKind::kSim);
+  EXPECT_EQ(s.model, 2007);
+  EXPECT_EQ(s.speed, 4800);
+  EXPECT_EQ(s.handshake, Settings::Handshake::kHardware);
+  EXPECT_EQ(s.rigctld, "127.0.0.1:4532");
+  EXPECT_TRUE(s.transcript.empty());
+}
+
+TEST(Settings, ReadsEveryKeyAndWarnsAboutTheRest) {
+  std::vector<std::string> warnings;
+  const Settings s = parseSettings(
+      "  RADIO = Hamlib\n"
+      "model=2   # rigctld\n"
+      "speed = 9600\r\n"
+      "handshake = none\n"
+      "bands = split\n"
+      "rigctld = localhost:4533\n"
+      "com3 = /dev/ttyUSB0\n"
+      "transcript = logs/velkor#1.txt\n"
+      "colour = blue\n"
+      "speed = fast\n"
+      "no equals sign\n",
+      warnings);
+  EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib);
+  EXPECT_EQ(s.model, 2);
+  EXPECT_EQ(s.speed, 9600);  // the later bad value keeps the good one
+  EXPECT_EQ(s.handshake, Settings::Handshake::kNone);
+  EXPECT_EQ(s.bands, Settings::Bands::kSplit);
+  EXPECT_EQ(s.rigctld, "localhost:4533");
+  EXPECT_EQ(s.transcript, "logs/velkor#1.txt");
+  EXPECT_EQ(s.devicePath("COM3"), "/dev/ttyUSB0");
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_NE(warnings[0].find("line 9: unknown key 'colour'"), std::string::npos);
+  EXPECT_NE(warnings[1].find("line 10: bad value for speed"), std::string::npos);
+  EXPECT_NE(warnings[2].find("line 11"), std::string::npos);
+}
+
+TEST(Settings, MapsPortNamesToDevices) {
+  Settings s;
+  s.comDevices[2] = "/dev/rfcomm0";
+  EXPECT_EQ(s.devicePath("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(s.devicePath("com3"), "/dev/ttyS2");
+  EXPECT_EQ(s.devicePath("COM2"), "/dev/rfcomm0");
+  EXPECT_EQ(s.devicePath("COM256"), "/dev/ttyS255");
+  EXPECT_EQ(s.devicePath("/dev/ttyACM0"), "/dev/ttyACM0");
+  for (const char* name : {"COM0", "COM257", "COM01", "COM", "LPT1", "COM1x", ""}) {
+    EXPECT_FALSE(s.devicePath(name)) << name;
+  }
+}
+
+TEST(Settings, WritesTheDefaultsWhenMissingAndReadsThemBack) {
+  test::TempDir dir;
+  const auto file = dir.path() / "velkor.conf";
+  std::vector<std::string> notes;
+  loadSettings(file, notes);
+  EXPECT_EQ(test::readFile(file), defaultSettingsText());
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("wrote default settings"), std::string::npos);
+
+  std::ofstream(file) << "radio = hamlib\nmodel = 1\n";
+  notes.clear();
+  const Settings s = loadSettings(file, notes);
+  EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib);
+  EXPECT_EQ(s.model, 1);
+  EXPECT_TRUE(notes.empty());
+}
+
+TEST(Settings, CarriesOnWithDefaultsWhereNoFileCanBeWritten) {
+  test::TempDir dir;
+  // Even root cannot create files in /proc.
+  for (const auto& file :
+       {dir.path() / "gone" / "velkor.conf", std::filesystem::path("/proc/self/velkor.conf")}) {
+    std::vector<std::string> notes;
+    const Settings s = loadSettings(file, notes);
+    EXPECT_EQ(s.radio, Settings::RadioKind::kSim) << file;
+    ASSERT_EQ(notes.size(), 1u) << file;
+    EXPECT_NE(notes[0].find("carrying on with the defaults"), std::string::npos) << notes[0];
+  }
+}
+
+}  // namespace
+}  // namespace velkor

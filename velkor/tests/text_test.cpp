@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "line_splitter.hpp"
+#include "text.hpp"
+
+namespace velkor {
+namespace {
+
+struct Cp1252Case {
+  std::string cp1252;
+  std::string utf8;
+};
+
+void PrintTo(const Cp1252Case& c, std::ostream* os) {
+  *os << c.cp1252.size() << " bytes";
+}
+
+class Cp1252Test : public ::testing::TestWithParam<Cp1252Case> {};
+
+TEST_P(Cp1252Test, DecodesAndEncodesBack) {
+  EXPECT_EQ(cp1252ToUtf8(GetParam().cp1252), GetParam().utf8);
+  EXPECT_EQ(utf8ToCp1252(GetParam().utf8), GetParam().cp1252);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, Cp1252Test,
+    ::testing::Values(Cp1252Case{"SET TONE 88.5", "SET TONE 88.5"},
+                      Cp1252Case{"\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},
+                      Cp1252Case{"\x80", "\xE2\x82\xAC"}, Cp1252Case{"\x9F", "\xC5\xB8"},
+                      Cp1252Case{"\xA0\xFF", "\xC2\xA0\xC3\xBF"},
+                      Cp1252Case{std::string("\0x", 2), std::string("\0x", 2)}));
+
+TEST(Cp1252, UndefinedBytesAndUnmappableCharactersBecomeMarkers) {
+  std::string fiveReplacements;
+  for (int i = 0; i < 5; ++i) fiveReplacements += "\xEF\xBF\xBD";
+  EXPECT_EQ(cp1252ToUtf8("\x81\x8D\x8F\x90\x9D"), fiveReplacements);
+  EXPECT_EQ(utf8ToCp1252("\xE2\x98\x83 \xFF"), "? ?");  // a snowman, then a stray byte
+}
+
+TEST(Printable, EscapesControlsAndCuts) {
+  EXPECT_EQ(printable(std::string("a\tb\0c", 5), 10), "a\\x09b\\x00c");
+  EXPECT_EQ(printable("\xC3\xA9\xC3\xA9\xC3\xA9", 2), "\xC3\xA9\xC3\xA9...");
+}
+
+struct SplitCase {
+  const char* name;
+  std::vector<std::string> chunks;
+  std::vector<std::string> expected;  // lines, "!" + prefix for an overlong one
+  std::string partial;
+};
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SplitterTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitterTest, CutsLines) {
+  LineSplitter splitter(8);
+  std::vector<std::string> got;
+  for (const auto& chunk : GetParam().chunks) {
+    for (auto& piece : splitter.feed(chunk)) {
+      got.push_back(piece.kind == LineSplitter::Piece::Kind::kTooLong ? "!" + piece.bytes
+                                                                      : piece.bytes);
+    }
+  }
+  EXPECT_EQ(got, GetParam().expected);
+  EXPECT_EQ(splitter.takePartial(), GetParam().partial);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, SplitterTest,
+    ::testing::Values(
+        SplitCase{"CrLf", {"AB\r\nCD\r\n"}, {"AB", "CD"}, ""},
+        SplitCase{"BareLf", {"AB\nCD\n"}, {"AB", "CD"}, ""},
+        SplitCase{"SplitAcrossReads", {"A", "B\r", "\nC"}, {"AB"}, "C"},
+        SplitCase{"EmptyLines", {"\r\n\n"}, {"", ""}, ""},
+        SplitCase{"ExactlyAtCapWithCrLf", {"12345678\r", "\n"}, {"12345678"}, ""},
+        SplitCase{"OneOverCap", {"123456789\nok\n"}, {"!123456789", "ok"}, ""},
+        SplitCase{"OverlongOverManyReads",
+                  {"1234567890", "abcdef", "ghi\r\nok\r\n"},
+                  {"!123456789", "ok"},
+                  ""},
+        SplitCase{"OverlongUnfinishedLeavesNoPartial", {"1234567890abc"}, {"!123456789"}, ""},
+        SplitCase{"LoneCrStaysInLine", {"A\rB\n"}, {"A\rB"}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Splitter, SurvivesAMegabyteLineWithBoundedMemory) {
+  LineSplitter splitter;
+  const std::string junk(1 << 20, 'x');
+  const auto pieces = splitter.feed(junk + "\r\nSET TONE OFF\r\n");
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_EQ(pieces[0].kind, LineSplitter::Piece::Kind::kTooLong);
+  EXPECT_EQ(pieces[0].bytes.size(), LineSplitter::kTooLongPrefix);
+  EXPECT_EQ(pieces[1].bytes, "SET TONE OFF");
+}
+
+}  // namespace
+}  // namespace velkor
