@@ -1,0 +1,363 @@
+#include "app/qt/form1_view.hpp"
+
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QToolButton>
+
+#include "app/qt/log_model.hpp"
+#include "app/qt/twips.hpp"
+
+// Resources of a static library are registered by name, at global scope.
+static void InitArtwork() {
+  Q_INIT_RESOURCE(artwork);
+}
+
+namespace pasotune {
+
+namespace {
+
+constexpr double kSmall = 9.75;
+constexpr double kLarge = 12;
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+QColor Rgb(std::int32_t colour) {
+  return QColor(colour & 0xff, (colour >> 8) & 0xff, (colour >> 16) & 0xff);
+}
+
+void SetColours(QWidget* widget, QPalette::ColorRole background, QColor back,
+                QPalette::ColorRole foreground, QColor fore) {
+  QPalette palette = widget->palette();
+  palette.setColor(background, back);
+  palette.setColor(foreground, fore);
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
+}
+
+}  // namespace
+
+QString Form1View::MonospaceFamily() {
+  static const QString family = QFontDatabase::families().contains(QStringLiteral("Consolas"))
+                                    ? QStringLiteral("Consolas")
+                                    : QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+  return family;
+}
+
+QFont Form1View::MonospaceFont(double points, bool bold) {
+  QFont font(MonospaceFamily());
+  font.setStyleHint(QFont::Monospace);
+  font.setPointSizeF(points);
+  font.setBold(bold);
+  return font;
+}
+
+Form1View::Form1View(Form1& form, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      form_(form) {
+  InitArtwork();
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(Q(form_.caption));
+  setWindowIcon(QIcon(QStringLiteral(":/pasotune/pasotune.png")));
+
+  auto* frame1 = new QGroupBox(QStringLiteral("TS-790"), this);
+  frame1->setObjectName(QStringLiteral("Frame1"));
+  frame1->setFont(MonospaceFont(kSmall, true));
+  Place(frame1, 120, 120, 1815, 1815);
+
+  auto* hport = new QComboBox(frame1);
+  hport->setObjectName(QStringLiteral("HPORT"));
+  hport->setFont(MonospaceFont(kSmall, true));
+  Place(hport, 120, 360, 1095, 345);
+  Bind(form_.HPORT, hport);
+
+  shape1_ = new QFrame(frame1);
+  shape1_->setObjectName(QStringLiteral("Shape1"));
+  shape1_->setFrameStyle(QFrame::Box | QFrame::Plain);
+  Place(shape1_, 1375, 400, 255, 255);
+  form_.Shape1.changed = [this] { ShowLamp(); };
+  ShowLamp();
+
+  command1_ = new QToolButton(frame1);
+  command1_->setObjectName(QStringLiteral("Command1"));
+  command1_->setFont(MonospaceFont(kSmall, true));
+  command1_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  command1_->setIconSize(QSize(32, 32));
+  command1_->setIcon(QIcon(QStringLiteral(":/pasotune/up16.png")));
+  Place(command1_, 120, 840, 1575, 855);
+  Bind(form_.Command1, command1_);
+
+  auto* frame3 = new QGroupBox(QStringLiteral("CTCSS"), this);
+  frame3->setObjectName(QStringLiteral("Frame3"));
+  frame3->setFont(MonospaceFont(kSmall, true));
+  Place(frame3, 120, 1920, 1815, 1815);
+
+  auto* comboST = new QComboBox(frame3);
+  comboST->setObjectName(QStringLiteral("ComboST"));
+  comboST->setFont(MonospaceFont(kSmall, true));
+  Place(comboST, 360, 360, 1095, 345);
+  Bind(form_.ComboST, comboST);
+
+  auto* command3 = new QPushButton(frame3);
+  command3->setObjectName(QStringLiteral("Command3"));
+  command3->setFont(MonospaceFont(kSmall, false));
+  Place(command3, 120, 840, 1575, 375);
+  Bind(form_.Command3, command3);
+
+  auto* command4 = new QPushButton(frame3);
+  command4->setObjectName(QStringLiteral("Command4"));
+  command4->setFont(MonospaceFont(kSmall, false));
+  Place(command4, 120, 1320, 1575, 375);
+  Bind(form_.Command4, command4);
+
+  log_ = new LogModel(form_.List1, this);
+  list1_ = new QListView(this);
+  list1_->setObjectName(QStringLiteral("List1"));
+  list1_->setFont(MonospaceFont(kSmall, false));
+  list1_->setModel(log_);
+  list1_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list1_->setUniformItemSizes(true);  // keeps a long log cheap to lay out
+  SetColours(list1_, QPalette::Base, QColor(64, 64, 64), QPalette::Text, QColor(0, 255, 0));
+  Place(list1_, 2040, 240, 4455, 1635);
+  form_.List1.itemAdded = [this] { log_->CatchUp(); };
+  form_.List1.selectionChanged = [this] { ShowSelection(); };
+  connect(list1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (!showingSelection_ && current.isValid()) form_.List1.SetListIndex(current.row());
+          });
+  ShowSelection();
+
+  auto* frame2 = new QGroupBox(QStringLiteral("Orbitron"), this);
+  frame2->setObjectName(QStringLiteral("Frame2"));
+  frame2->setFont(MonospaceFont(kLarge, false));
+  Place(frame2, 2040, 1920, 4455, 1815);
+
+  struct Caption {
+    const char* name;
+    const char* text;
+    int left, top, width, height;
+  };
+  for (const Caption& c : {Caption{"Label1", "Satélite:", 120, 360, 1215, 375},
+                           Caption{"Label2", "Subida:", 360, 840, 975, 375},
+                           Caption{"Label3", "Bajada:", 120, 1200, 1215, 375}}) {
+    auto* label = new QLabel(QString::fromUtf8(c.text), frame2);
+    label->setObjectName(QString::fromLatin1(c.name));
+    label->setFont(MonospaceFont(kLarge, false));
+    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    Place(label, c.left, c.top, c.width, c.height);
+  }
+  const QColor green(0, 128, 0), blue(0, 0, 128), red(255, 0, 0);
+  const Qt::Alignment left = Qt::AlignLeft | Qt::AlignTop, centre = Qt::AlignHCenter | Qt::AlignTop;
+  QLabel* labelSat = ValueLabel(frame2, "LabelSat", green, left, kLarge, true);
+  Place(labelSat, 1440, 360, 2775, 255);
+  Bind(form_.LabelSat, labelSat);
+  QLabel* labelTX = ValueLabel(frame2, "LabelTX", blue, left, kLarge, false);
+  Place(labelTX, 1440, 840, 1935, 255);
+  Bind(form_.LabelTX, labelTX);
+  QLabel* labelModoTX = ValueLabel(frame2, "LabelModoTX", red, centre, kLarge, false);
+  Place(labelModoTX, 3360, 840, 975, 255);
+  Bind(form_.LabelModoTX, labelModoTX);
+  QLabel* labelRX = ValueLabel(frame2, "LabelRX", blue, left, kLarge, false);
+  Place(labelRX, 1440, 1200, 1935, 255);
+  Bind(form_.LabelRX, labelRX);
+  QLabel* labelModoRX = ValueLabel(frame2, "LabelModoRX", red, centre, kLarge, false);
+  Place(labelModoRX, 3360, 1200, 975, 255);
+  Bind(form_.LabelModoRX, labelModoRX);
+
+  // These two lie beyond the window's edges, as in the original layout.
+  auto* command2 = new QPushButton(this);
+  command2->setObjectName(QStringLiteral("Command2"));
+  command2->setFont(MonospaceFont(kLarge, false));
+  Place(command2, 6720, 600, 1815, 735);
+  Bind(form_.Command2, command2);
+
+  txtDDE_ = new QLineEdit(this);
+  txtDDE_->setObjectName(QStringLiteral("txtDDE"));
+  Place(txtDDE_, 240, 4800, 10335, 495);
+  form_.txtDDE.changed = [this] {
+    const QString text = Q(form_.txtDDE.Text());
+    if (txtDDE_->text() != text) txtDDE_->setText(text);
+  };
+  form_.txtDDE.changed();
+  connect(txtDDE_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { form_.txtDDE.SetText(text.toStdString()); });
+
+  QWidget::setTabOrder(list1_, hport);
+  QWidget::setTabOrder(hport, command1_);
+  QWidget::setTabOrder(command1_, command2);
+  QWidget::setTabOrder(command2, txtDDE_);
+  QWidget::setTabOrder(txtDDE_, command3);
+  QWidget::setTabOrder(command3, comboST);
+  QWidget::setTabOrder(comboST, command4);
+
+  form_.sizeChanged = [this] { ApplySize(); };
+  ApplySize();
+}
+
+Form1View::~Form1View() {
+  // The model may outlive the window.
+  for (Button* b : {&form_.Command1, &form_.Command2, &form_.Command3, &form_.Command4}) {
+    b->changed = nullptr;
+  }
+  form_.HPORT.changed = nullptr;
+  form_.ComboST.changed = nullptr;
+  for (Label* l :
+       {&form_.LabelSat, &form_.LabelTX, &form_.LabelModoTX, &form_.LabelRX, &form_.LabelModoRX}) {
+    l->changed = nullptr;
+  }
+  form_.Shape1.changed = nullptr;
+  form_.List1.itemAdded = nullptr;
+  form_.List1.selectionChanged = nullptr;
+  form_.txtDDE.changed = nullptr;
+  form_.sizeChanged = nullptr;
+}
+
+int Form1View::X(int twips) const {
+  return TwipsToPixels(twips, logicalDpiX());
+}
+int Form1View::Y(int twips) const {
+  return TwipsToPixels(twips, logicalDpiY());
+}
+
+void Form1View::Place(QWidget* widget, int left, int top, int width, int height) const {
+  widget->setGeometry(X(left), Y(top), X(width), Y(height));
+}
+
+QLabel* Form1View::ValueLabel(QWidget* parent, const char* name, QColor text, Qt::Alignment align,
+                              double points, bool bold) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setFont(MonospaceFont(points, bold));
+  label->setAlignment(align);
+  label->setTextFormat(Qt::PlainText);  // the tracker's text is never markup
+  SetColours(label, QPalette::Window, QColor(224, 224, 224), QPalette::WindowText, text);
+  return label;
+}
+
+void Form1View::Bind(Button& model, QAbstractButton* button) {
+  const bool withPicture = button == command1_;
+  model.changed = [this, &model, button, withPicture] {
+    button->setText(Q(model.Caption()));
+    button->setEnabled(model.Enabled());
+    if (withPicture) ShowPicture();
+  };
+  model.changed();
+  connect(button, &QAbstractButton::clicked, this, [&model] { model.Click(); });
+}
+
+void Form1View::Bind(DropDown& model, QComboBox* box) {
+  model.changed = [&model, box] {
+    const QSignalBlocker quiet(box);
+    const std::vector<std::string>& items = model.Items();
+    const int count = static_cast<int>(items.size());
+    bool prefix = box->count() <= count;
+    for (int i = 0; prefix && i < box->count(); ++i) prefix = box->itemText(i) == Q(items[i]);
+    if (!prefix) box->clear();
+    for (int i = box->count(); i < count; ++i) box->addItem(Q(items[i]));
+    box->setCurrentIndex(model.ListIndex());
+    box->setEnabled(model.Enabled());
+  };
+  model.changed();
+  // activated comes from the user only, so showing the model's choice
+  // never raises the model's event again.
+  connect(box, &QComboBox::activated, this, [&model](int index) { model.Choose(index); });
+}
+
+void Form1View::Bind(Label& model, QLabel* label) {
+  model.changed = [&model, label] { label->setText(Q(model.Caption())); };
+  model.changed();
+}
+
+void Form1View::ShowPicture() {
+  const std::string& bytes = form_.Command1.Picture();
+  if (bytes.empty()) {
+    command1_->setIcon(QIcon(QStringLiteral(":/pasotune/up16.png")));
+    return;
+  }
+  QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  QIcon icon;
+  // Every size in the file, so the icon can pick the one that fits.
+  for (QImage image = reader.read(); !image.isNull(); image = reader.read()) {
+    icon.addPixmap(QPixmap::fromImage(image));
+    if (!reader.jumpToNextImage()) break;
+  }
+  if (!icon.isNull()) command1_->setIcon(icon);  // an unreadable picture keeps the last one
+}
+
+void Form1View::ShowLamp() {
+  SetColours(shape1_, QPalette::Window, Rgb(form_.Shape1.FillColor()), QPalette::WindowText,
+             Qt::black);
+}
+
+void Form1View::ShowSelection() {
+  log_->CatchUp();
+  const long index = form_.List1.ListIndex();
+  showingSelection_ = true;
+  if (index < 0 || index >= log_->rowCount()) {
+    list1_->selectionModel()->clear();
+  } else {
+    const QModelIndex row = log_->index(static_cast<int>(index));
+    list1_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+    list1_->scrollTo(row);
+  }
+  showingSelection_ = false;
+}
+
+void Form1View::ApplySize() {
+  if (form_.width <= 0 || form_.height <= 0) return;
+  // The model gives the outer size. The client gets what the frame leaves;
+  // the frame is known only once the window is shown and decorated, and is
+  // nil without decorations (offscreen).
+  margins_ = frameGeometry().size() - geometry().size();
+  setFixedSize(QSize(X(form_.width), Y(form_.height)) - margins_);
+}
+
+bool Form1View::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  if ((event->type() == QEvent::Show || event->type() == QEvent::Move) &&
+      frameGeometry().size() - geometry().size() != margins_) {
+    ApplySize();
+  }
+  return handled;
+}
+
+void Form1View::ShowCentred() {
+  QScreen* where = screen();
+  if (where == nullptr) where = QGuiApplication::primaryScreen();
+  QSize outer = frameGeometry().size();
+  if (form_.width > 0 && form_.height > 0) outer = QSize(X(form_.width), Y(form_.height));
+  if (where != nullptr) {
+    const QRect area = where->availableGeometry();
+    move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
+  }
+  show();
+}
+
+void Form1View::closeEvent(QCloseEvent* event) {
+  if (form_.RequestClose()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+}  // namespace pasotune
