@@ -1,0 +1,153 @@
+#include "platform/posix/posix_processes.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace pasotune {
+
+namespace {
+
+constexpr std::string_view kDeleted = " (deleted)";
+
+std::string ErrnoText(int error) {
+  return std::strerror(error);
+}
+
+// Reads a symbolic link whole, however long.
+bool ReadLink(const std::string& path, std::string& out) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n < 0) return false;
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(n));
+      out = std::move(buffer);
+      return true;
+    }
+    if (buffer.size() > 65536) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+}  // namespace
+
+std::string ImageNameOf(std::string_view exeLink) {
+  // A file cannot have an empty name, so "/dir/ (deleted)" names a file.
+  if (exeLink.size() > kDeleted.size() &&
+      exeLink.substr(exeLink.size() - kDeleted.size()) == kDeleted &&
+      exeLink[exeLink.size() - kDeleted.size() - 1] != '/') {
+    exeLink.remove_suffix(kDeleted.size());
+  }
+  const std::size_t slash = exeLink.rfind('/');
+  return std::string(slash == std::string_view::npos ? exeLink : exeLink.substr(slash + 1));
+}
+
+void PosixProcesses::Start(const std::string& path) {
+  Spawn(path);
+}
+
+int PosixProcesses::Spawn(const std::string& path) {
+  // posix_spawn tells these too, but a plain word beats "Permission denied"
+  // for a folder.
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    throw PortError("Cannot start " + path + ": " + ErrnoText(path.empty() ? ENOENT : errno));
+  }
+  if (!S_ISREG(st.st_mode)) throw PortError("Cannot start " + path + ": not a file");
+  if (::access(path.c_str(), X_OK) != 0)
+    throw PortError("Cannot start " + path + ": not executable");
+
+  SpawnSetup setup;
+  posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Our sockets and files are none of the engine's business.
+  posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+#endif
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&setup.attributes, &none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGCHLD, SIGUSR1, SIGUSR2})
+    sigaddset(&defaults, s);
+  posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+#ifdef POSIX_SPAWN_SETSID
+  // Its own session: closing our terminal or our process group leaves it be.
+  flags |= POSIX_SPAWN_SETSID;
+#else
+  flags |= POSIX_SPAWN_SETPGROUP;
+  posix_spawnattr_setpgroup(&setup.attributes, 0);
+#endif
+  posix_spawnattr_setflags(&setup.attributes, flags);
+
+  pid_t pid = 0;
+  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  const int error =
+      ::posix_spawn(&pid, path.c_str(), &setup.actions, &setup.attributes, argv, environ);
+  if (error != 0) throw PortError("Cannot start " + path + ": " + ErrnoText(error));
+
+  // Not awaited by the caller, but reaped: a thread blocks on this one pid,
+  // never on anyone else's children, and ends with it.
+  try {
+    std::thread([pid] {
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without a thread it stays a zombie until we exit; it did start.
+  }
+  return pid;
+}
+
+void PosixProcesses::EndByImageName(const std::string& imageName) {
+  if (imageName.empty()) return;
+  const std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
+  if (!proc) throw PortError("Cannot list the running processes: " + ErrnoText(errno));
+  const pid_t self = ::getpid();
+  while (const dirent* entry = ::readdir(proc.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) continue;
+    pid_t pid = 0;
+    const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (ec != std::errc{} || end != name.data() + name.size() || pid <= 0 || pid == self) continue;
+    std::string exe;
+    if (!ReadLink("/proc/" + std::string(name) + "/exe", exe))
+      continue;  // gone, kernel or not ours
+    if (ImageNameOf(exe) == imageName) ::kill(pid, SIGKILL);
+  }
+}
+
+}  // namespace pasotune

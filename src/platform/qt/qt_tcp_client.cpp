@@ -1,0 +1,165 @@
+#include "platform/qt/qt_tcp_client.hpp"
+
+#include <QNetworkProxy>
+#include <QObject>
+#include <QSignalBlocker>
+#include <QTcpSocket>
+
+#include "platform/text.hpp"
+
+namespace pasotune {
+
+namespace {
+
+// The texts the Winsock-shaped core already knows from the simulation.
+constexpr const char* kWrongState = "Estado de conexión incorrecto";
+
+struct WinsockError {
+  int number;
+  std::string description;
+};
+
+WinsockError ToWinsock(QAbstractSocket::SocketError error, const QString& qtText) {
+  switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+      return {10061, "Connection is forcefully rejected"};
+    case QAbstractSocket::HostNotFoundError:
+      return {11001, "Authoritative answer: Host not found"};
+    case QAbstractSocket::SocketTimeoutError:
+      return {10060, "Connection timed out"};
+    default:
+      return {10053,
+              qtText.isEmpty() ? std::string("Connection is aborted") : qtText.toStdString()};
+  }
+}
+
+}  // namespace
+
+QtTcpClient::QtTcpClient()
+    : context_(std::make_unique<QObject>()), socket_(std::make_unique<QTcpSocket>()) {
+  // The engine is local; a proxy from the environment must not get between.
+  socket_->setProxy(QNetworkProxy::NoProxy);
+  WireSocket();
+}
+
+QtTcpClient::~QtTcpClient() {
+  const QSignalBlocker block(socket_.get());
+  socket_->abort();
+}
+
+void QtTcpClient::WireSocket() {
+  // Qt may signal from inside connectToHost or write; these handlers only
+  // note what happened and queue the event, so no handler of the core ever
+  // runs inside one of our calls.
+  QObject::connect(socket_.get(), &QTcpSocket::connected, context_.get(), [this] {
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    Post([this] {
+      if (state_ != sck::kConnecting) return;
+      state_ = sck::kConnected;
+      RaiseConnected();
+    });
+  });
+  QObject::connect(socket_.get(), &QTcpSocket::readyRead, context_.get(), [this] {
+    const bool wasEmpty = inbox_.empty();
+    const QByteArray bytes = socket_->readAll();
+    inbox_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    // One event until the data is taken, like a socket's read readiness.
+    if (!wasEmpty || inbox_.empty()) return;
+    Post([this] {
+      if (inbox_.empty() || (state_ != sck::kConnected && state_ != sck::kClosing)) return;
+      RaiseDataArrival(static_cast<long>(inbox_.size()));
+    });
+  });
+  QObject::connect(socket_.get(), &QTcpSocket::errorOccurred, context_.get(),
+                   [this](QAbstractSocket::SocketError error) {
+                     if (error == QAbstractSocket::RemoteHostClosedError) {
+                       PeerClosed();
+                     } else {
+                       Failed(error);
+                     }
+                   });
+  QObject::connect(socket_.get(), &QTcpSocket::disconnected, context_.get(),
+                   [this] { PeerClosed(); });
+}
+
+void QtTcpClient::Post(std::function<void()> fn) {
+  QMetaObject::invokeMethod(
+      context_.get(),
+      [this, generation = generation_, fn = std::move(fn)] {
+        if (generation == generation_) fn();
+      },
+      Qt::QueuedConnection);
+}
+
+void QtTcpClient::PeerClosed() {
+  if (ended_) return;
+  ended_ = true;
+  Post([this] {
+    if (state_ != sck::kConnected) return;
+    state_ = sck::kClosing;
+    RaiseClosed();
+  });
+}
+
+void QtTcpClient::Failed(int error) {
+  if (ended_) return;
+  ended_ = true;
+  const WinsockError e =
+      ToWinsock(static_cast<QAbstractSocket::SocketError>(error), socket_->errorString());
+  Post([this, e] {
+    if (state_ != sck::kConnecting && state_ != sck::kConnected) return;
+    state_ = sck::kError;
+    RaiseError(e.number, e.description);
+  });
+}
+
+void QtTcpClient::Connect(const std::string& host, int port) {
+  if (state_ != sck::kClosed) throw PortError(kWrongState);
+  if (port < 1 || port > 65535) throw PortError("Invalid port " + std::to_string(port));
+  if (host.empty()) throw PortError("No host to connect to");
+  ++generation_;
+  ended_ = false;
+  inbox_.clear();
+  state_ = sck::kConnecting;
+  socket_->connectToHost(QString::fromStdString(host), static_cast<quint16>(port));
+}
+
+void QtTcpClient::Close() {
+  {
+    // Closing from this side raises nothing.
+    const QSignalBlocker block(socket_.get());
+    socket_->abort();
+  }
+  ++generation_;
+  ended_ = false;
+  inbox_.clear();
+  state_ = sck::kClosed;
+}
+
+void QtTcpClient::SendData(std::string_view text) {
+  if (state_ != sck::kConnected) throw PortError(kWrongState);
+  const std::string bytes = Utf8ToCp1252(text);
+  if (bytes.empty()) return;
+  // One write for the whole line, then out of the buffer at once rather
+  // than on the next turn of the event loop.
+  const qint64 written = socket_->write(bytes.data(), static_cast<qint64>(bytes.size()));
+  if (written != static_cast<qint64>(bytes.size()))
+    throw PortError(socket_->errorString().toStdString());
+  socket_->flush();
+  if (socket_->state() != QAbstractSocket::ConnectedState) {
+    throw PortError(socket_->errorString().toStdString());
+  }
+}
+
+std::string QtTcpClient::GetData() {
+  if (state_ != sck::kConnected && state_ != sck::kClosing) throw PortError(kWrongState);
+  if (socket_->bytesAvailable() > 0) {
+    const QByteArray more = socket_->readAll();
+    inbox_.append(more.constData(), static_cast<std::size_t>(more.size()));
+  }
+  std::string text = Cp1252ToUtf8(inbox_);
+  inbox_.clear();
+  return text;
+}
+
+}  // namespace pasotune

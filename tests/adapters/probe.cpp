@@ -1,0 +1,40 @@
+// A child for the adapter tests. Started by PosixProcesses it gets no
+// arguments, so it leaves a "<exe>.ready" note once loaded and sleeps until
+// killed; when its file name starts with "EndsOwnName" it instead ends every
+// process of its own name and leaves a note saying it survived. With an
+// argument it answers a question.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/posix/posix_processes.hpp"
+#include "platform/posix/program_folder.hpp"
+#include "platform/qt/qt_locale.hpp"
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--decimal") == 0) {
+    std::printf("%c\n", pasotune::SystemDecimalSeparator());
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--folder") == 0) {
+    std::printf("%s\n", pasotune::ExecutableFolder().c_str());
+    return 0;
+  }
+  char exe[4096] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  const std::string self = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
+  const std::string name = pasotune::ImageNameOf(self);
+  if (name.rfind("EndsOwnName", 0) == 0) {
+    pasotune::PosixProcesses().EndByImageName(name);
+    std::ofstream(self + ".alive") << "alive\n";
+    return 0;
+  }
+  // Renamed into place, so the note is never seen while still open.
+  std::ofstream(self + ".ready.tmp") << "ready\n";
+  std::rename((self + ".ready.tmp").c_str(), (self + ".ready").c_str());
+  for (;;) ::pause();
+}

@@ -1,0 +1,174 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/posix_processes.hpp"
+
+namespace pasotune {
+namespace {
+
+namespace fs = std::filesystem;
+
+// /proc/<pid>/stat: "pid (comm) S ppid pgrp session ..."; comm may hold
+// blanks, so fields are counted after the last ')'.
+std::vector<std::string> StatFields(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  std::vector<std::string> fields;
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos) return fields;
+  std::istringstream rest(line.substr(close + 1));
+  for (std::string f; rest >> f;) fields.push_back(f);
+  return fields;  // [0] state, [1] ppid, [2] pgrp, [3] session
+}
+
+bool Running(int pid) {
+  const auto f = StatFields(pid);
+  return !f.empty() && f[0] != "Z" && f[0] != "X";
+}
+
+// Blocks until the process is gone, at most timeoutMs; a pidfd wakes us
+// when it exits, whoever's child it is.
+bool WaitGone(int pid, int timeoutMs) {
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return errno == ESRCH;
+  pollfd p{fd, POLLIN, 0};
+  const int n = ::poll(&p, 1, timeoutMs);
+  ::close(fd);
+  return n == 1;
+}
+
+class PosixProcessesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+  void TearDown() override {
+    for (int pid : started) {
+      ::kill(pid, SIGKILL);
+      WaitGone(pid, 5000);
+    }
+  }
+  std::string Probe(const std::string& name) {
+    const fs::path to = fs::path(dir.path().toStdString()) / name;
+    fs::copy_file(PROBE_PATH, to, fs::copy_options::overwrite_existing);
+    fs::permissions(to, fs::perms::owner_all);
+    return to.string();
+  }
+  int Spawn(const std::string& path) {
+    const int pid = processes.Spawn(path);
+    started.push_back(pid);
+    return pid;
+  }
+
+  QTemporaryDir dir;
+  PosixProcesses processes;
+  std::vector<int> started;
+};
+
+TEST_F(PosixProcessesTest, EndsEveryProcessOfExactlyThatName) {
+  const int engine1 = Spawn(Probe("Velkor.exe"));
+  // The same name from another folder counts too.
+  const fs::path other = fs::path(dir.path().toStdString()) / "other";
+  fs::create_directory(other);
+  fs::copy_file(PROBE_PATH, other / "Velkor.exe");
+  const int engine2 = Spawn((other / "Velkor.exe").string());
+  std::vector<int> bystanders;
+  for (const char* name : {"velkor.exe", "Velkor.exe.old", "xVelkor.exe", "Velkor", "Velkor.ex"}) {
+    bystanders.push_back(Spawn(Probe(name)));
+  }
+  for (int pid : bystanders) ASSERT_TRUE(Running(pid)) << pid;
+
+  processes.EndByImageName("Velkor.exe");
+  EXPECT_TRUE(WaitGone(engine1, 5000));
+  EXPECT_TRUE(WaitGone(engine2, 5000));
+  for (int pid : bystanders) {
+    EXPECT_TRUE(Running(pid)) << pid;
+    ::kill(pid, SIGKILL);
+    EXPECT_TRUE(WaitGone(pid, 5000)) << pid;
+  }
+}
+
+TEST_F(PosixProcessesTest, StartsDetachedWithNothingInherited) {
+  // A descriptor left open across exec by mistake must still stay here.
+  const int leak = ::open("/dev/zero", O_RDONLY);
+  ASSERT_GE(leak, 0);
+  const std::string path = Probe("Detached.exe");
+  const int pid = Spawn(path);
+  ::close(leak);
+  // The loader opens and closes libraries first: look once it is settled.
+  for (int i = 0; i < 500 && !fs::exists(path + ".ready"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(Running(pid));
+  const auto stat = StatFields(pid);
+  ASSERT_GE(stat.size(), 4u);
+  EXPECT_EQ(stat[3], std::to_string(pid)) << "leads its own session";
+  std::vector<std::string> fds;
+  for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    fds.push_back(e.path().filename().string());
+    if (std::stoi(fds.back()) <= 2) {
+      EXPECT_EQ(fs::read_symlink(e.path()), "/dev/null") << fds.back();
+    }
+  }
+  std::sort(fds.begin(), fds.end());
+  EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
+
+  // Reaped once dead: it leaves /proc altogether instead of staying a zombie.
+  ::kill(pid, SIGKILL);
+  ASSERT_TRUE(WaitGone(pid, 5000));
+  bool vanished = false;
+  for (int i = 0; i < 500 && !vanished; ++i) {
+    vanished = !fs::exists("/proc/" + std::to_string(pid));
+    if (!vanished) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(vanished);
+}
+
+TEST_F(PosixProcessesTest, StartRefusesWhatCannotRun) {
+  const std::string folder = dir.path().toStdString();
+  std::ofstream(folder + "/plain.txt") << "not a program\n";
+  const struct {
+    std::string path;
+    const char* why;
+  } cases[] = {
+      {folder + "/missing.exe", "No such file"},
+      {folder, "not a file"},
+      {folder + "/plain.txt", "not executable"},
+      {"", "No such file"},
+  };
+  for (const auto& c : cases) {
+    try {
+      processes.Start(c.path);
+      ADD_FAILURE() << "started " << c.path;
+    } catch (const PortError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.path), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST_F(PosixProcessesTest, NeverEndsTheCallingProcess) {
+  const std::string path = Probe("EndsOwnName.exe");
+  const int pid = Spawn(path);
+  ASSERT_TRUE(WaitGone(pid, 5000));
+  std::ifstream note(path + ".alive");
+  std::string word;
+  note >> word;
+  EXPECT_EQ(word, "alive");
+}
+
+}  // namespace
+}  // namespace pasotune
