@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -11,14 +12,20 @@
 #include <system_error>
 
 #include "commands.hpp"
+#include "queued_radio.hpp"
 #include "server.hpp"
 #include "settings.hpp"
 #include "sim_radio.hpp"
 #include "transcript.hpp"
+#ifdef VELKOR_HAVE_HAMLIB
+#include "hamlib_radio.hpp"
+#endif
 
 namespace {
 
 constexpr std::uint16_t kPort = 9000;
+// How long a radio stuck in I/O may delay the end after SIGTERM.
+constexpr std::chrono::seconds kRadioPatience{3};
 
 int stopPipe[2] = {-1, -1};
 
@@ -85,14 +92,33 @@ int main() {
     return 1;
   }
 
+  velkor::QueuedRadio* queued = nullptr;
   if (settings.radio == velkor::Settings::RadioKind::kHamlib) {
+#ifdef VELKOR_HAVE_HAMLIB
+    auto hamlib = std::make_unique<velkor::QueuedRadio>(
+        std::make_unique<velkor::HamlibRadio>(settings),
+        [&server](const std::string& reply, const std::string& action) {
+          server.post(reply, action);
+        });
+    queued = hamlib.get();
+    radio = std::move(hamlib);
+    std::cerr << "Velkor.exe: Hamlib rig model " << settings.model << '\n';
+#else
     std::cerr << "Velkor.exe: this build has no Hamlib; using the simulated radio\n";
+#endif
   }
-  std::cerr << "Velkor.exe: simulated TS-790; set radio = hamlib in " << confFile.string()
-            << " to drive a real radio\n";
-  radio = std::make_unique<velkor::SimRadio>();
+  if (!radio) {
+    std::cerr << "Velkor.exe: simulated TS-790; set radio = hamlib in " << confFile.string()
+              << " to drive a real radio\n";
+    radio = std::make_unique<velkor::SimRadio>();
+  }
   dispatcher = std::make_unique<velkor::Dispatcher>(*radio);
 
   server.run(stopPipe[0]);
+  if (queued && !queued->shutdown(kRadioPatience)) {
+    // The radio holds the worker in a blocking call; the kernel closes the port for us.
+    std::cerr << "Velkor.exe: the radio did not let go in time; leaving without closing it\n";
+    std::_Exit(0);
+  }
   return 0;
 }

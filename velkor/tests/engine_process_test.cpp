@@ -94,5 +94,22 @@ TEST(EngineProcess, ServesPort9000AndEndsCleanlyOnSigterm) {
   EXPECT_EQ(engine.terminate(), 0);
 }
 
+#ifdef VELKOR_HAVE_HAMLIB
+TEST(EngineProcess, DrivesHamlibsDummyRigWithOneSetting) {
+  test::TempDir dir;
+  const auto conf = dir.path() / "velkor.conf";
+  std::ofstream(conf) << "radio = hamlib\nmodel = 1\n";
+  Engine engine(conf, dir.path() / "transcript.txt");
+  ASSERT_GT(engine.pid(), 0);
+
+  test::Client client(9000, 1s);
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(client.send("SETPORT COM1\r\nSET FREQ MAIN 435.1000\r\nSET TONE 69.9\r\n"));
+  EXPECT_EQ(client.readLine(), "Velkor READY");
+  EXPECT_EQ(client.readLine(), "ERROR tone 69.9 Hz: the Hamlib Dummy has no such tone");
+  EXPECT_EQ(engine.terminate(), 0);
+}
+#endif
+
 }  // namespace
 }  // namespace velkor
