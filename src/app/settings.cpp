@@ -44,6 +44,11 @@ void Settings::CargarConfiguracion() {
   std::string bytes;
   try {
     if (!p_.files.IsPlainFile(ruta)) p_.files.WriteBytes(ruta, kConfigPorDefecto);
+  } catch (const std::exception& e) {
+    ch_.AgregarLog(ErrorLine(std::string("no se pudo crear la configuración ") + e.what()));
+    return;
+  }
+  try {
     bytes = p_.files.ReadBytes(ruta);
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(std::string("no se pudo leer la configuración ") + e.what()));

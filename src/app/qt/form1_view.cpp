@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QToolButton>
 
 #include "app/qt/log_model.hpp"
@@ -205,6 +207,13 @@ Form1View::Form1View(Form1& form, QWidget* parent)
   QWidget::setTabOrder(txtDDE_, command3);
   QWidget::setTabOrder(command3, comboST);
   QWidget::setTabOrder(comboST, command4);
+
+  // The classic style draws a frame's caption in its top border; made last
+  // so that it outlives the frames.
+  if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) {
+    classic->setParent(this);
+    for (QGroupBox* frame : {frame1, frame2, frame3}) frame->setStyle(classic);
+  }
 
   form_.sizeChanged = [this] { ApplySize(); };
   ApplySize();

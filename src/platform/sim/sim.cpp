@@ -31,7 +31,9 @@ bool Loop::RunDue() {
 
 void Loop::PumpOnce(int maxWaitMs) {
   ++pumps_;
-  if (stopped_ || RunDue()) return;
+  // After the end nothing may run; a pause still waiting unwinds as well.
+  if (stopped_) throw Ended{};
+  if (RunDue()) return;
   const double deadline = now_ + (maxWaitMs > 0 ? maxWaitMs : 0);
   if (!queue_.empty() && queue_.begin()->first.first <= deadline) {
     now_ = queue_.begin()->first.first;

@@ -18,6 +18,10 @@ namespace pasotune::sim {
 
 inline constexpr double kDayMs = 86'400'000.0;
 
+// Thrown through every handler when the program ends, so that nothing after
+// the end runs; the test catches it.
+struct Ended {};
+
 // Clock and event pump over virtual time.
 class Loop : public Clock, public EventPump {
  public:
@@ -195,10 +199,6 @@ class MessageBox : public pasotune::MessageBox {
  private:
   Loop& loop_;
 };
-
-// Thrown through every handler when the program ends, so that nothing after
-// the end runs; the test catches it.
-struct Ended {};
 
 class ProgramEnd : public pasotune::ProgramEnd {
  public:

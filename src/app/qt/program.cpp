@@ -1,0 +1,29 @@
+#include "app/qt/program.hpp"
+
+#include "platform/posix/program_folder.hpp"
+#include "platform/qt/qt_locale.hpp"
+
+namespace pasotune {
+
+Program::Program(const Options& options)
+    : files_(options.programFolder.empty() ? ExecutableFolder() : options.programFolder),
+      platform_{clock_,
+                pump_,
+                tcp_,
+                tracker_,
+                processes_,
+                files_,
+                options.messages ? *options.messages : messages_,
+                options.programEnd ? *options.programEnd : exit_,
+                SystemDecimalSeparator()},
+      app_(platform_),
+      view_(app_.form) {
+  messages_.SetParent(&view_);
+}
+
+void Program::Start() {
+  app_.Load();
+  view_.ShowCentred();
+}
+
+}  // namespace pasotune

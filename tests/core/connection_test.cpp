@@ -1,0 +1,280 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace pasotune::test {
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+
+constexpr char kRefused[] = "Error: Connection is forcefully rejected";
+constexpr char kGivenUp[] = "No fue posible conectar con Velkor.";
+
+struct Session {
+  Session() {
+    w.PutIcons();
+    w.app.Load();
+    w.form.Timer1.SetEnabled(false);
+    w.form.Command1.SetEnabled(true);
+  }
+  void Click() { w.form.Command1.Click(); }
+  // Replies "Velkor READY" to SETPORT, as the engine does.
+  void EngineAnswersReady() {
+    w.engine.onLine = [this](const std::string& line) {
+      if (line.rfind("SETPORT ", 0) == 0) w.engine.Reply("Velkor READY\r\n");
+    };
+  }
+  void ExpectConnectable() {
+    EXPECT_EQ(w.form.Command1.Caption(), "Conectar");
+    EXPECT_EQ(w.form.Command1.Picture(), "up2-icon");
+    EXPECT_TRUE(w.form.HPORT.Enabled());
+  }
+  std::vector<std::string> ProcessCalls() const {
+    std::vector<std::string> out;
+    for (const auto& c : w.processes.calls) out.push_back(c.what + " " + c.arg);
+    return out;
+  }
+  World w;
+};
+
+struct Connection : testing::Test, Session {};
+
+TEST_F(Connection, EngineListeningAtOnce) {
+  EngineAnswersReady();
+  w.form.HPORT.SetText("COM3");
+  Click();
+  EXPECT_EQ(w.form.Command1.Caption(), "Desconectar");
+  EXPECT_EQ(w.form.Command1.Picture(), "cancel-icon");
+  EXPECT_FALSE(w.form.HPORT.Enabled());
+  EXPECT_TRUE(w.m.Conectado);
+  EXPECT_TRUE(w.form.Command3.Enabled());
+  EXPECT_TRUE(w.form.Command4.Enabled());
+  EXPECT_EQ(w.engine.Received(), "SETPORT COM3\r\n");
+  EXPECT_THAT(ProcessCalls(), ElementsAre("end Velkor.exe", "start " + w.folder.File("Velkor.exe")));
+  EXPECT_NEAR(w.loop.Now(), 1500, 10);
+  w.RunFor(100);
+  EXPECT_THAT(w.Log(), ElementsAre("Conectando ...", "Velkor READY"));
+}
+
+TEST_F(Connection, EngineNeverListening) {
+  struct Case {
+    const char* name;
+    bool refuse;
+    std::vector<std::string> log;
+    double seconds;
+  };
+  const std::vector<std::string> refusedTenTimes = [] {
+    std::vector<std::string> l(10, kRefused);
+    l.push_back(kGivenUp);
+    return l;
+  }();
+  const Case cases[] = {
+      // Each attempt hangs, so the next must close it first: 1 + 0.5 + 9 x 0.6 s.
+      {"attempts hang", false, {kGivenUp}, 6.9},
+      {"attempts refused", true, refusedTenTimes, 6.0},
+  };
+  for (const Case& c : cases) {
+    Session t;
+    t.w.processes.listenAfterMs.reset();
+    t.w.engine.refuse = c.refuse;
+    t.Click();
+    EXPECT_EQ(t.w.Log(), c.log) << c.name;
+    EXPECT_NEAR(t.w.loop.Now() / 1000, c.seconds, 0.05) << c.name;
+    EXPECT_EQ(t.w.tcp.Connects(), 10) << c.name;
+    EXPECT_FALSE(t.w.m.Conectado) << c.name;
+    t.ExpectConnectable();
+    EXPECT_THAT(t.ProcessCalls(), ElementsAre("end Velkor.exe", "start " + t.w.folder.File("Velkor.exe"),
+                                              "end Velkor.exe"))
+        << c.name;
+  }
+}
+
+TEST_F(Connection, ARefusedAttemptThenALaterSuccess) {
+  w.processes.listenAfterMs = 700;  // listening from the second attempt on
+  Click();
+  EXPECT_THAT(w.Log(), ElementsAre(kRefused, "Conectando ..."));
+  EXPECT_TRUE(w.m.Conectado);
+  EXPECT_TRUE(w.form.Command3.Enabled());
+  EXPECT_EQ(w.engine.Received(), "SETPORT COM1\r\n");
+  // The error event already put the window back in its connectable look.
+  ExpectConnectable();
+}
+
+TEST_F(Connection, ASecondClickDuringTheSequenceDisconnectsAndTheLoopGivesUp) {
+  w.engine.refuse = false;
+  w.After(700, [&] { Click(); });
+  Click();
+  EXPECT_THAT(w.Log(), ElementsAre("Desconectado", kGivenUp));
+  EXPECT_FALSE(w.m.Conectado);
+  EXPECT_EQ(w.engine.Accepted(), 0);
+  ExpectConnectable();
+  EXPECT_FALSE(w.form.Command3.Enabled());
+}
+
+TEST_F(Connection, EngineReplies) {
+  struct Case {
+    std::vector<std::string> arrivals;
+    std::vector<std::string> logged;
+    bool error;
+    bool ready;
+  };
+  const Case cases[] = {
+      {{"ERROR cannot open COM1\r\n"}, {"ERROR cannot open COM1"}, true, false},
+      {{"error lower case\r\n"}, {"error lower case"}, false, false},
+      {{"Velkor READY\r\n"}, {"Velkor READY"}, false, true},
+      {{"Velkor READY\r\nERROR busy\r\n"}, {"Velkor READYERROR busy"}, true, true},
+      {{"Velkor RE", "ADY\r\n"}, {"Velkor RE", "ADY"}, false, false},
+      {{"a\r\rb\n\r\n"}, {"a\r\rb\n"}, false, false},
+  };
+  for (const Case& c : cases) {
+    Session t;
+    t.Click();
+    t.w.m.Conectado = false;
+    for (const auto& a : c.arrivals) {
+      t.w.engine.Reply(a);
+      t.w.RunFor(10);
+    }
+    std::vector<std::string> log = t.w.Log();
+    log.erase(log.begin());  // "Conectando ..."
+    EXPECT_EQ(log, c.logged) << c.arrivals[0];
+    EXPECT_EQ(t.w.form.Command1.Caption(), c.error ? "Conectar" : "Desconectar") << c.arrivals[0];
+    EXPECT_EQ(t.w.form.HPORT.Enabled(), c.error) << c.arrivals[0];
+    EXPECT_EQ(t.w.m.Conectado, c.ready) << c.arrivals[0];
+    EXPECT_EQ(t.w.tcp.State(), sck::kConnected) << c.arrivals[0];
+  }
+}
+
+TEST_F(Connection, AfterAnEngineErrorCommandsKeepGoingOut) {
+  Click();
+  w.engine.Reply("ERROR radio not answering\r\n");
+  w.RunFor(10);
+  w.Record("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
+  EXPECT_EQ(w.Sent().size(), 5u);
+}
+
+TEST_F(Connection, TheEngineClosingTheLink) {
+  Click();
+  w.engine.Hangup();
+  w.RunFor(10);
+  EXPECT_THAT(w.Log(), ElementsAre("Conectando ...", "Desconectado"));
+  EXPECT_EQ(w.form.Command1.Caption(), "Conectar");
+  EXPECT_TRUE(w.m.Conectado);
+  EXPECT_FALSE(w.form.HPORT.Enabled());
+  EXPECT_TRUE(w.form.Command3.Enabled());
+  // Commands are dropped without a line, and a click connects again.
+  w.Record("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
+  EXPECT_EQ(w.Log().size(), 2u);
+  Click();
+  EXPECT_EQ(w.form.Command1.Caption(), "Desconectar");
+  EXPECT_EQ(w.tcp.State(), sck::kConnected);
+}
+
+TEST_F(Connection, DisconnectWhileLinked) {
+  Click();
+  const double start = w.loop.Now();
+  Click();
+  EXPECT_THAT(w.Log(), ElementsAre("Conectando ...", "Desconectado"));
+  EXPECT_EQ(w.tcp.State(), sck::kClosed);
+  EXPECT_NEAR(w.loop.Now() - start, 500, 3);
+  EXPECT_FALSE(w.m.Conectado);
+  ExpectConnectable();
+  EXPECT_FALSE(w.form.Command3.Enabled());
+  EXPECT_FALSE(w.form.Command4.Enabled());
+  EXPECT_EQ(ProcessCalls().back(), "end Velkor.exe");
+  w.RunFor(1000);
+  EXPECT_EQ(w.Log().size(), 2u);  // no close event follows
+}
+
+TEST_F(Connection, EveryNewConnectionTunesTheRadioFully) {
+  const char* record = "SNAO-07 DN145950000 UP432150000 DMUSB UMLSB";
+  Click();
+  w.Record(record);
+  Click();
+  Click();
+  w.form.txtDDE.SetText("");
+  w.Record(record);
+  EXPECT_THAT(w.Sent(), ElementsAre("SETPORT COM1", "SET FREQ MAIN 432.1500", "SET MODE MAIN LSB",
+                                    "SET FREQ SUB 145.9500", "SET MODE SUB USB", "SETPORT COM1",
+                                    "SET FREQ MAIN 432.1500", "SET MODE MAIN LSB",
+                                    "SET FREQ SUB 145.9500", "SET MODE SUB USB"));
+}
+
+TEST_F(Connection, UnguardedStepsLogTheirFailureAndGoOn) {
+  struct Case {
+    const char* name;
+    std::function<void(World&)> arrange;
+    std::vector<std::string> log;
+  };
+  const Case cases[] = {
+      {"engine file gone",
+       [](World& w) {
+         w.processes.failStart = "Velkor.exe: No such file or directory";
+         w.processes.listenAfterMs.reset();
+         w.engine.refuse = false;
+       },
+       {"Error: Velkor.exe: No such file or directory", kGivenUp}},
+      {"link drops before SETPORT", [](World& w) { w.engine.failNextSend = "Broken pipe"; },
+       {"Conectando ...", "Error: Broken pipe"}},
+      {"received data cannot be taken",
+       [](World& w) {
+         w.tcp.failNextGetData = "Connection reset";
+         w.engine.onLine = [&w](const std::string&) { w.engine.Reply("Velkor READY\r\n"); };
+       },
+       {"Conectando ...", "Error: Connection reset"}},
+      {"icons missing", [](World& w) { std::filesystem::remove(w.folder.File("cancel.ico")); },
+       {}},
+  };
+  for (const Case& c : cases) {
+    Session t;
+    c.arrange(t.w);
+    t.Click();
+    t.w.RunFor(10);
+    if (std::string(c.name) == "icons missing") {
+      ASSERT_FALSE(t.w.Log().empty());
+      EXPECT_THAT(t.w.Log()[0], HasSubstr("cancel.ico")) << c.name;
+      EXPECT_EQ(t.w.form.Command1.Picture(), "") << c.name;  // the built-in picture stays
+      EXPECT_EQ(t.w.form.Command1.Caption(), "Desconectar") << c.name;
+      continue;
+    }
+    EXPECT_EQ(t.w.Log(), c.log) << c.name;
+  }
+}
+
+TEST(TrackerLink, AbsentTrackerIsToldOnceAndTheProgramGoesOn) {
+  World w;
+  w.tracker.running = false;
+  w.app.Load();
+  w.RunFor(5000);
+  ASSERT_EQ(w.messages.shown.size(), 1u);
+  EXPECT_EQ(w.messages.shown[0].text, "No se está ejecutando Orbitron!");
+  EXPECT_EQ(w.messages.shown[0].title, "Pasotune");
+  EXPECT_EQ(w.messages.shown[0].buttons, MsgButtons::kOk);
+  EXPECT_EQ(w.messages.shown[0].icon, MsgIcon::kExclamation);
+  EXPECT_FALSE(w.programEnd.ended);
+  EXPECT_TRUE(w.form.Command1.Enabled());
+  EXPECT_EQ(w.form.txtDDE.LinkMode(), 0);
+  EXPECT_THAT(w.processes.calls, IsEmpty());
+}
+
+TEST(TrackerLink, LinkingAgainReplacesTheLink) {
+  World w;
+  w.app.Load();
+  w.tracker.Publish("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
+  w.RunFor(2100);  // the start-up timer links
+  EXPECT_EQ(w.tracker.service, "Orbitron");
+  EXPECT_EQ(w.tracker.topic, "Tracking");
+  EXPECT_EQ(w.tracker.item, "TrackingData");
+  EXPECT_EQ(w.form.LabelSat.Caption(), "AO-07");
+  w.app.follower.Command2_Click();
+  w.tracker.Publish("SNFO-29 DN145950000 UP432150000 DMUSB UMLSB");
+  w.RunFor(10);
+  EXPECT_EQ(w.tracker.Opens(), 2);
+  EXPECT_EQ(w.form.LabelSat.Caption(), "FO-29");
+  EXPECT_EQ(w.form.txtDDE.LinkMode(), 1);
+}
+
+}  // namespace
+}  // namespace pasotune::test

@@ -1,0 +1,152 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace pasotune::test {
+namespace {
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+constexpr char kAo07[] = "SNAO-07 DN145950000 UP432150000 DMUSB UMLSB";
+constexpr std::int32_t kIdle = 64;
+constexpr std::int32_t kActive = 255;
+
+struct Follower : testing::Test {
+  Follower() { w.app.Load(); }
+  World w;
+};
+
+TEST_F(Follower, NotConnectedShowsTheRecordAndSendsNothing) {
+  w.LinkUp();
+  w.m.Conectado = false;
+  w.Record(kAo07);
+  EXPECT_EQ(w.form.LabelSat.Caption(), "AO-07");
+  EXPECT_EQ(w.form.LabelRX.Caption(), "145.95");
+  EXPECT_EQ(w.form.LabelTX.Caption(), "432.15");
+  EXPECT_EQ(w.form.LabelModoRX.Caption(), "USB");
+  EXPECT_EQ(w.form.LabelModoTX.Caption(), "LSB");
+  EXPECT_THAT(w.Sent(), IsEmpty());
+  EXPECT_EQ(w.form.Shape1.FillColor(), kIdle);
+  EXPECT_FALSE(w.form.Timer2.Enabled());
+  EXPECT_EQ(w.loop.Now(), 5);  // no pause either
+}
+
+TEST_F(Follower, SendsTheFourLinesInOrderEachFollowedByAPause) {
+  w.LinkUp();
+  const double start = w.loop.Now();
+  w.Record(kAo07);
+  EXPECT_THAT(w.Sent(), ElementsAre("SET FREQ MAIN 432.1500", "SET MODE MAIN LSB",
+                                    "SET FREQ SUB 145.9500", "SET MODE SUB USB"));
+  const auto& lines = w.engine.Lines();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_NEAR(lines[i].at - start, 500.0 * i, 4) << i;
+  }
+  EXPECT_NEAR(w.loop.Now() - start, 2000, 8);
+  EXPECT_THAT(w.Log(), ElementsAre("SET FREQ MAIN 432.1500", "SET MODE MAIN LSB",
+                                   "SET FREQ SUB 145.9500", "SET MODE SUB USB"));
+
+  // The same record again sends nothing.
+  w.form.txtDDE.SetText("");
+  w.Record(kAo07);
+  EXPECT_EQ(w.Sent().size(), 4u);
+}
+
+TEST_F(Follower, FrequenciesMoveInHundredHertzSteps) {
+  w.LinkUp();
+  w.Record(kAo07);
+  w.Record("SNAO-07 DN145950123 UP432149877 DMUSB UMLSB");
+  EXPECT_EQ(w.form.LabelRX.Caption(), "145.950123");
+  EXPECT_EQ(w.form.LabelTX.Caption(), "432.149877");
+  w.Record("SNAO-07 DN145950140 UP432149877 DMUSB UMLSB");
+  EXPECT_EQ(w.form.LabelRX.Caption(), "145.95014");
+  EXPECT_THAT(w.SentFrom(4),
+              ElementsAre("SET FREQ MAIN 432.1499", "SET FREQ SUB 145.9501"));
+}
+
+TEST_F(Follower, EmptyModesAreNeverSentAndDoNotForgetTheLastMode) {
+  w.LinkUp();
+  w.Record(kAo07);
+  w.Record("SNAO-07 DN145950000 UP432150000 DM UMLSB");
+  EXPECT_EQ(w.form.LabelModoRX.Caption(), "");
+  w.Record(kAo07);
+  w.Record("DMFM UM");
+  EXPECT_EQ(w.form.LabelModoTX.Caption(), "");
+  EXPECT_THAT(w.SentFrom(4), ElementsAre("SET MODE SUB FM"));
+}
+
+TEST_F(Follower, UplinkZeroIsSentOnce) {
+  w.LinkUp();
+  w.Record(kAo07);
+  w.Record("SNAO-07 DN145950000 DMUSB UMLSB UP0");
+  EXPECT_EQ(w.form.LabelTX.Caption(), "0");
+  w.Record("SNAO-07 DN145950000 DMUSB UMLSB UP0 ");
+  EXPECT_THAT(w.SentFrom(4), ElementsAre("SET FREQ MAIN 0.0000"));
+}
+
+TEST_F(Follower, ANewNameAloneSendsNothing) {
+  w.LinkUp();
+  w.Record(kAo07);
+  w.Record("SNFO-29 DN145950000 UP432150000 DMUSB UMLSB");
+  EXPECT_EQ(w.form.LabelSat.Caption(), "FO-29");
+  EXPECT_EQ(w.Sent().size(), 4u);
+}
+
+TEST(FollowerComma, UsesTheRegionalDecimalSeparator) {
+  World w(8 * 3600.0, ',');
+  w.app.Load();
+  w.LinkUp();
+  w.Record(kAo07);
+  EXPECT_EQ(w.form.LabelRX.Caption(), "145,95");
+  EXPECT_EQ(w.form.LabelTX.Caption(), "432,15");
+  EXPECT_THAT(w.Sent(), ElementsAre("SET FREQ MAIN 432,1500", "SET MODE MAIN LSB",
+                                    "SET FREQ SUB 145,9500", "SET MODE SUB USB"));
+}
+
+TEST_F(Follower, TheLampLightsAfterEachPauseAndGoesIdleAtTheTick) {
+  w.LinkUp();
+  const double start = w.loop.Now();
+  std::vector<std::pair<double, std::int32_t>> samples;
+  const std::vector<std::pair<double, std::int32_t>> expected = {
+      {1, kIdle},      {498, kIdle},      {505, kActive},  {790, kActive},
+      {812, kIdle},    {1010, kActive},   {1290, kActive}, {1320, kIdle},
+      {1512, kActive}, {1790, kActive},   {1825, kIdle}};
+  for (const auto& [at, colour] : expected) {
+    w.loop.At(start + at, [&, at = at] { samples.emplace_back(at, w.form.Shape1.FillColor()); });
+  }
+  // Three commands: the empty uplink mode sends nothing.
+  w.Record("SNAO-07 DN145950000 UP432150000 DMUSB UM");
+  w.loop.RunFor(1000);
+  EXPECT_EQ(samples, expected);
+  EXPECT_FALSE(w.form.Timer2.Enabled());
+}
+
+TEST_F(Follower, ARecordInsideAPauseRunsNestedAndTheOuterRunSendsNothingItSent) {
+  w.LinkUp();
+  const double start = w.loop.Now();
+  w.After(200, [&] { w.Record("SNAO-07 DN145960000 UP432140000 DMUSB UMLSB"); });
+  w.Record(kAo07);
+  w.loop.RunFor(3000);
+  EXPECT_THAT(w.Sent(), ElementsAre("SET FREQ MAIN 432.1500",  // outer, then paused
+                                    "SET FREQ MAIN 432.1400",  // nested run from here
+                                    "SET MODE MAIN LSB", "SET FREQ SUB 145.9600",
+                                    "SET MODE SUB USB"));
+  const auto& lines = w.engine.Lines();
+  EXPECT_NEAR(lines[1].at - start, 200, 4);
+  EXPECT_NEAR(lines[4].at - start, 1700, 8);
+  EXPECT_EQ(w.m.UltimaBajada, "145.9600");
+}
+
+TEST_F(Follower, LosingTheLinkInAPauseStillStoresTheRemainingValues) {
+  w.LinkUp();
+  w.After(100, [&] { w.engine.Hangup(); });
+  w.Record(kAo07);
+  EXPECT_THAT(w.Sent(), ElementsAre("SET FREQ MAIN 432.1500"));
+  EXPECT_EQ(w.m.UltimoModoBajada, "USB");
+  EXPECT_EQ(w.m.UltimaBajada, "145.9500");
+  EXPECT_TRUE(w.m.Conectado);
+}
+
+}  // namespace
+}  // namespace pasotune::test

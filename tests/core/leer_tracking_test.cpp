@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "tracking/leer_tracking.hpp"
+
+namespace pasotune {
+namespace {
+
+constexpr char kKeep[] = "\x01";  // the field keeps its previous value
+constexpr std::int32_t kKeepHz = -1;
+
+struct Row {
+  const char* record;
+  const char* satelite;
+  std::int32_t bajada;
+  std::int32_t subida;
+  const char* modoBajada;
+  const char* modoSubida;
+};
+
+class LeerTrackingTable : public testing::TestWithParam<Row> {};
+
+TEST_P(LeerTrackingTable, SetsOnlyWhatTheRecordCarries) {
+  const Row& row = GetParam();
+  Module1 m;
+  m.Satelite = "OLD";
+  m.FrecBajada = 111;
+  m.FrecSubida = 222;
+  m.ModoBajada = "OLDDM";
+  m.ModoSubida = "OLDUM";
+
+  LeerTracking(row.record, m);
+
+  EXPECT_EQ(m.Satelite, row.satelite == std::string(kKeep) ? "OLD" : row.satelite);
+  EXPECT_EQ(m.FrecBajada, row.bajada == kKeepHz ? 111 : row.bajada);
+  EXPECT_EQ(m.FrecSubida, row.subida == kKeepHz ? 222 : row.subida);
+  EXPECT_EQ(m.ModoBajada, row.modoBajada == std::string(kKeep) ? "OLDDM" : row.modoBajada);
+  EXPECT_EQ(m.ModoSubida, row.modoSubida == std::string(kKeep) ? "OLDUM" : row.modoSubida);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, LeerTrackingTable,
+    testing::Values(
+        Row{"SNAO-07 DN145950000 UP432150000 DMUSB UMLSB", "AO-07", 145950000, 432150000, "USB", "LSB"},
+        // A key inside a name is not a field.
+        Row{"SNGRUMPY DN145950000 UP432150000 DMFM UMFM", "GRUMPY", 145950000, 432150000, "FM", "FM"},
+        Row{"SNHUMSAT-D DN437365000 UP145950000 DMFM UMFM", "HUMSAT-D", 437365000, 145950000, "FM", "FM"},
+        Row{"SNUPDNSAT DN145950000 UP432150000", "UPDNSAT", 145950000, 432150000, kKeep, kKeep},
+        Row{"SN AO-07 DN145950000 UP432150000 DMFM UMFM", kKeep, 145950000, 432150000, "FM", "FM"},
+        Row{"DN1268000000 UP145900000 DM UMFM", kKeep, 1268000000, 145900000, "", "FM"},
+        Row{"SNAO-07", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
+        Row{"", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
+        Row{"sn AO-07 dn145950000", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
+        Row{"UP435000000", kKeep, kKeepHz, 435000000, kKeep, kKeep},
+        // Values shorter than nine digits are read whole, not with the next field.
+        Row{"DN0 UP0 DMFM", kKeep, 0, 0, "FM", kKeep},
+        Row{"DN12 UP7", kKeep, 12, 7, kKeep, kKeep},
+        Row{"DN2147483647 UP2147483648", kKeep, 2147483647, kKeepHz, kKeep, kKeep},
+        // Eleven digits are out of range, never cut to ten.
+        Row{"DN14595000012 UP43215000001", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
+        // Anything but digits keeps the previous value.
+        Row{"DN UP-5 DMFM", kKeep, kKeepHz, kKeepHz, "FM", kKeep},
+        Row{"DN145.95 UP+432150000", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
+        Row{"DN145950000\tUP432150000", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
+        Row{"DN", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
+        // A mode key at the very end sets the empty mode.
+        Row{"DMUSB UM", kKeep, kKeepHz, kKeepHz, "USB", ""},
+        Row{"UMLSB DM", kKeep, kKeepHz, kKeepHz, "", "LSB"},
+        // Only the blank ends a name or a mode; tabs and line ends belong to it.
+        Row{"SNAO\t07 DMUSB\r\n", "AO\t07", kKeepHz, kKeepHz, "USB\r\n", kKeep},
+        Row{"SN\"FO-29\" DM\"CW\" UMUSB\n", "\"FO-29\"", kKeepHz, kKeepHz, "\"CW\"", "USB\n"},
+        Row{"SNSatélite-Ω DMFM UMfm", "Satélite-Ω", kKeepHz, kKeepHz, "FM", "fm"},
+        // The first field of a key wins.
+        Row{"DMUSB DMLSB UMFM UMAM", kKeep, kKeepHz, kKeepHz, "USB", "FM"},
+        Row{"  SNISS  DN145800000  UMFM", "ISS", 145800000, kKeepHz, kKeep, "FM"}));
+
+TEST(LeerTracking, FieldsPersistAcrossRecords) {
+  Module1 m;
+  LeerTracking("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB", m);
+  LeerTracking("UP432100000", m);
+  LeerTracking("SNFO-29 DMCW", m);
+  EXPECT_EQ(m.Satelite, "FO-29");
+  EXPECT_EQ(m.FrecBajada, 145950000);
+  EXPECT_EQ(m.FrecSubida, 432100000);
+  EXPECT_EQ(m.ModoBajada, "CW");
+  EXPECT_EQ(m.ModoSubida, "LSB");
+}
+
+}  // namespace
+}  // namespace pasotune
