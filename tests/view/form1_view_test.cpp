@@ -14,6 +14,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionGroupBox>
 #include <QToolButton>
 #include <string>
 #include <vector>
@@ -150,6 +151,25 @@ TEST(Looks, ColoursAndAlignmentOfTheLogAndLabels) {
   EXPECT_EQ(list->palette().color(QPalette::Text), QColor(0, 255, 0));
   EXPECT_EQ(PaintedAt(list, list->rect().center()), QColor(64, 64, 64));
   EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+}
+
+TEST(Looks, FramesDrawTheirCaptionInTheTopBorder) {
+  SimWindow w;
+  for (const char* name : {"Frame1", "Frame2", "Frame3"}) {
+    auto* box = w.Find<QGroupBox>(name);
+    QStyleOptionGroupBox option;
+    option.initFrom(box);
+    option.text = box->title();
+    option.textAlignment = box->alignment();
+    option.lineWidth = 1;
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    const QRect frame =
+        box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, box);
+    const QRect label =
+        box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+    EXPECT_GT(frame.top(), label.top()) << name;
+    EXPECT_LT(frame.top(), label.bottom()) << name;
+  }
 }
 
 TEST(Window, CaptionIconFixedSizeAndCentredFirstShow) {
