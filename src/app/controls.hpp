@@ -3,8 +3,10 @@
 // wires each event to one handler.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -112,18 +114,26 @@ class DropDown {
   bool enabled_ = true;
 };
 
-// The activity log. Lines are packed into one buffer so a log of a million
-// lines costs little more than its text.
+// The activity log. Lines are packed into fixed-size chunks that never move,
+// so a log of a million lines costs little more than its text and an append
+// never copies what is already there.
 class ListBox {
  public:
-  std::size_t ListCount() const { return ends_.size(); }
+  std::size_t ListCount() const { return entries_.size(); }
   std::string_view Item(std::size_t i) const {
-    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-    return std::string_view(text_).substr(begin, ends_[i] - begin);
+    const Entry& e = entries_[i];
+    return std::string_view(chunks_[e.chunk]).substr(e.offset, e.size);
   }
   void AddItem(std::string_view line) {
-    text_.append(line);
-    ends_.push_back(text_.size());
+    line = line.substr(0, kMaxLine);
+    if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < line.size()) {
+      chunks_.emplace_back().reserve(std::max(kChunk, line.size()));
+    }
+    std::string& chunk = chunks_.back();
+    entries_.push_back({static_cast<std::uint32_t>(chunks_.size() - 1),
+                        static_cast<std::uint32_t>(chunk.size()),
+                        static_cast<std::uint32_t>(line.size())});
+    chunk.append(line);
     Notify(itemAdded);
   }
   long ListIndex() const { return index_; }
@@ -135,8 +145,13 @@ class ListBox {
   Observer selectionChanged;
 
  private:
-  std::string text_;
-  std::vector<std::size_t> ends_;
+  static constexpr std::size_t kChunk = 64 * 1024;
+  static constexpr std::size_t kMaxLine = 1u << 30;
+  struct Entry {
+    std::uint32_t chunk, offset, size;
+  };
+  std::deque<std::string> chunks_;
+  std::deque<Entry> entries_;
   long index_ = -1;
 };
 

@@ -1,0 +1,258 @@
+// How fast and how cheaply the real program carries a tracker update to the
+// engine: pasotune's core with the production adapters, a tracker on the
+// session bus, and a stand-in engine on 127.0.0.1:9000.
+//
+//   dbus-run-session -- pasotune-bridge-bench [--updates 200] [--spacing 600]
+//                                             [--cpu-seconds 60] [--no-latency] [--no-cpu]
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/pasotune.hpp"
+#include "fake_engine.hpp"
+#include "platform/posix/exit_program_end.hpp"
+#include "platform/qt/dbus_tracker_link.hpp"
+#include "platform/qt/qt_clock.hpp"
+#include "platform/qt/qt_event_pump.hpp"
+#include "platform/qt/qt_locale.hpp"
+#include "platform/qt/qt_tcp_client.hpp"
+#include "platform/std_files.hpp"
+#include "synthetic_pass.hpp"
+#include "tracker_publisher.hpp"
+
+namespace pasotune::bench {
+namespace {
+
+constexpr int kEnginePort = 9000;
+
+// The engine is already listening: nothing to start or end.
+class NoProcesses : public Processes {
+ public:
+  void Start(const std::string&) override {}
+  void EndByImageName(const std::string&) override {}
+};
+
+class AnswerYes : public MessageBox {
+ public:
+  MsgResult Show(const std::string& text, const std::string&, MsgButtons buttons, MsgIcon) override {
+    std::fprintf(stderr, "message box: %s\n", text.c_str());
+    return buttons == MsgButtons::kOk ? MsgResult::kOk : MsgResult::kYes;
+  }
+};
+
+struct Options {
+  int updates = 200;
+  int spacingMs = 600;  // the follower pauses 500 ms after each command
+  int cpuSeconds = 60;
+  bool latency = true;
+  bool cpu = true;
+};
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
+double CpuOfProcess() {
+  rusage r{};
+  ::getrusage(RUSAGE_SELF, &r);
+  return Seconds(r.ru_utime) + Seconds(r.ru_stime);
+}
+
+double Ms(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+bool PumpUntil(EventPump& pump, const std::function<bool()>& done, int timeoutMs) {
+  const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count();
+    if (left <= 0) return false;
+    pump.PumpOnce(static_cast<int>(left));
+  }
+  return true;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  const std::size_t i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
+  return v[std::min(i, v.size() - 1)];
+}
+
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "pasotune-bridge-bench: %s\n", why.c_str());
+  return 1;
+}
+
+bool Parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const auto number = [&](int& into) {
+      if (i + 1 >= argc) return false;
+      into = std::atoi(argv[++i]);
+      return into > 0;
+    };
+    if (a == "--updates") {
+      if (!number(o.updates)) return false;
+    } else if (a == "--spacing") {
+      if (!number(o.spacingMs)) return false;
+    } else if (a == "--cpu-seconds") {
+      if (!number(o.cpuSeconds)) return false;
+    } else if (a == "--no-latency") {
+      o.latency = false;
+    } else if (a == "--no-cpu") {
+      o.cpu = false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Record(std::int64_t downlinkHz) {
+  return feed::Record("SO-50", downlinkHz, 432150000, "FM", "FM");
+}
+
+int Run(int argc, char** argv) {
+  Options options;
+  if (!Parse(argc, argv, options)) {
+    return Fail("usage: [--updates N] [--spacing ms] [--cpu-seconds s] [--no-latency] [--no-cpu]");
+  }
+  if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+    return Fail("no session bus: run it under dbus-run-session");
+  }
+  FakeEngine engine;
+  if (const std::string why = engine.Start(kEnginePort); !why.empty()) return Fail("engine port: " + why);
+
+  // The program folder, with the engine file the start-up looks for.
+  QTemporaryDir folder;
+  std::ofstream(folder.filePath(QStringLiteral("Velkor.exe")).toStdString()) << "stand-in\n";
+
+  // A tracker in this process, on its own connection and thread.
+  QThread feedThread;
+  struct Joined {
+    QThread& t;
+    ~Joined() {
+      t.quit();
+      t.wait();
+    }
+  } joined{feedThread};
+  QDBusConnection feedBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("feed"));
+  feed::TrackerPublisher tracker(feedBus, QStringLiteral("Orbitron"), QStringLiteral("Tracking"),
+                                 QStringLiteral("TrackingData"));
+  feedThread.start();
+  tracker.moveToThread(&feedThread);
+  std::int64_t downlink = 145950000;
+  if (const QString why = tracker.Start(QString::fromStdString(Record(downlink))); !why.isEmpty()) {
+    return Fail("tracker: " + why.toStdString());
+  }
+
+  QtClock clock;
+  QtEventPump pump;
+  QtTcpClient tcp;
+  DBusTrackerLink link;
+  NoProcesses processes;
+  StdFiles files(folder.path().toStdString());
+  AnswerYes messages;
+  ExitProgramEnd end;
+  Platform platform{clock, pump, tcp, link, processes, files, messages, end, SystemDecimalSeparator()};
+  Pasotune app(platform);
+  app.Load();
+
+  // Timer1 enables Conectar after 2 s and links to the tracker.
+  if (!PumpUntil(pump, [&] { return app.form.Command1.Enabled(); }, 5000)) return Fail("Conectar never enabled");
+  app.form.Command1.Click();
+  const auto setport = engine.Next([](const std::string& l) { return l.rfind("SETPORT", 0) == 0; },
+                                   SteadyClock::now() + std::chrono::seconds(10));
+  if (!setport || !app.m.Conectado) return Fail("the program did not connect to the engine");
+  // The first record after connecting tunes all four settings.
+  downlink += 1000;
+  tracker.Publish(QString::fromStdString(Record(downlink)));
+  PumpUntil(pump, [] { return false; }, 2500);
+
+  if (options.latency) {
+    std::vector<double> latencies;
+    std::atomic<bool> done{false};
+    std::string failure;
+    // Updates come from another thread, as from another process; this one
+    // only runs the program's event loop.
+    std::thread driver([&] {
+      for (int i = 0; i < options.updates; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.spacingMs));
+        downlink += (i % 2 == 0) ? -1000 : 1000;
+        const std::string wanted = "SET FREQ SUB ";
+        const auto sent = SteadyClock::now();
+        tracker.Publish(QString::fromStdString(Record(downlink)));
+        const auto line = engine.Next([&](const std::string& l) { return l.rfind(wanted, 0) == 0; },
+                                      sent + std::chrono::seconds(3));
+        if (!line) {
+          failure = "update " + std::to_string(i) + " brought no command";
+          break;
+        }
+        latencies.push_back(Ms(line->at - sent));
+      }
+      done = true;
+      QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+    });
+    while (!done) pump.PumpOnce(1000);
+    driver.join();
+    if (!failure.empty()) return Fail(failure);
+    std::printf("latency, tracker update to command at the engine, %zu updates %d ms apart:\n", latencies.size(),
+                options.spacingMs);
+    std::printf("  median %.3f ms   p99 %.3f ms   max %.3f ms   (goals: median < 1 ms, p99 < 5 ms)\n",
+                Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
+    std::fflush(stdout);
+  }
+
+  if (options.cpu) {
+    // A real tracker process for this part, so its work is not counted.
+    tracker.Stop();
+    QProcess pass;
+    pass.start(QStringLiteral(FEED_PATH), {"--pass", "--start", "270", "--duration", "600", "--quiet"});
+    if (!pass.waitForStarted(5000)) return Fail("cannot start " FEED_PATH);
+    const auto owned = [] {
+      return QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("dde.Orbitron")).value();
+    };
+    if (!PumpUntil(pump, [&] { return owned() || pass.state() != QProcess::Running; }, 5000) || !owned()) {
+      return Fail("pasotune-feed did not take the bus name");
+    }
+    app.form.Command2.Click();  // link to the new tracker
+    PumpUntil(pump, [] { return false; }, 3000);
+    const std::size_t lines0 = engine.LineCount();
+    const double cpu0 = CpuOfProcess();
+    const double engine0 = engine.CpuSeconds();
+    const auto wall0 = SteadyClock::now();
+    PumpUntil(pump, [] { return false; }, options.cpuSeconds * 1000);
+    const double wall = Ms(SteadyClock::now() - wall0) / 1000;
+    const double cpu = CpuOfProcess() - cpu0;
+    const double engineCpu = engine.CpuSeconds() - engine0;
+    const std::size_t commands = engine.LineCount() - lines0;
+    pass.terminate();  // by its pid
+    pass.waitForFinished(5000);
+    std::printf("cpu, following a pass around its closest approach, 1 update/s for %.0f s, %zu commands:\n", wall,
+                commands);
+    std::printf("  bridge %.3f %% of a core   (whole process with the stand-in engine %.3f %%; goal < 1 %%)\n",
+                100 * (cpu - engineCpu) / wall, 100 * cpu / wall);
+  }
+  tracker.Stop();
+  engine.Stop();
+  return 0;
+}
+
+}  // namespace
+}  // namespace pasotune::bench
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  return pasotune::bench::Run(argc, argv);
+}

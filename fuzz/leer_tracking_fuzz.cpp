@@ -1,0 +1,73 @@
+// Any record the tracker may publish leaves every field valid, and the texts
+// built from the fields are well-formed.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "app/form1.hpp"
+#include "app/settings.hpp"
+#include "platform/text.hpp"
+#include "tracking/frequency_text.hpp"
+#include "tracking/leer_tracking.hpp"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+bool NoBlank(std::string_view s) { return s.find(' ') == std::string_view::npos; }
+
+bool IsCommandFrequency(std::string_view s, char sep) {
+  const std::size_t dot = s.find(sep);
+  if (dot == 0 || dot == std::string_view::npos || s.size() - dot != 5) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (i != dot && (s[i] < '0' || s[i] > '9')) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string record(reinterpret_cast<const char*>(data), size);
+  pasotune::Module1 m;
+  m.Satelite = "AO-07";
+  m.FrecBajada = 145950000;
+  m.FrecSubida = 432150000;
+  m.ModoBajada = "USB";
+  m.ModoSubida = "LSB";
+  const pasotune::Module1 before = m;
+
+  pasotune::LeerTracking(record, m);
+
+  Check(!m.Satelite.empty() && NoBlank(m.Satelite));
+  Check(NoBlank(m.ModoBajada) && NoBlank(m.ModoSubida));
+  Check(m.FrecBajada >= 0 && m.FrecSubida >= 0);
+  // Whatever changed came from the record.
+  Check(m.Satelite == before.Satelite || record.find(m.Satelite) != std::string::npos);
+  Check(m.ModoBajada == before.ModoBajada || record.find("DM" + m.ModoBajada) != std::string::npos);
+  Check(m.ModoSubida == before.ModoSubida || record.find("UM" + m.ModoSubida) != std::string::npos);
+  for (char sep : {'.', ','}) {
+    for (std::int32_t hz : {m.FrecBajada, m.FrecSubida}) {
+      const std::string display = pasotune::MhzText(hz, sep);
+      const std::string command = pasotune::CommandFrequencyText(display, sep);
+      Check(IsCommandFrequency(command, sep));
+      // The command is the frequency to the nearest 100 Hz.
+      const std::int64_t steps = std::atoll(command.substr(0, command.size() - 5).c_str()) * 10'000 +
+                                 std::atoll(command.substr(command.size() - 4).c_str());
+      Check(std::llabs(steps * 100 - hz) <= 50);
+    }
+  }
+  // The same bytes as a settings file never break the line splitter.
+  std::size_t total = 0;
+  for (std::string_view line : pasotune::SplitLines(record)) {
+    Check(line.find('\r') == std::string_view::npos && line.find('\n') == std::string_view::npos);
+    total += line.size();
+  }
+  Check(total <= record.size());
+  // Every byte on the wire decodes and encodes back to itself.
+  Check(pasotune::Utf8ToCp1252(pasotune::Cp1252ToUtf8(record)) == record);
+  return 0;
+}
