@@ -50,13 +50,22 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
       s.radio = Settings::RadioKind::kSim;
     } else if (v == "hamlib") {
       s.radio = Settings::RadioKind::kHamlib;
+    } else if (v == "dummy") {
+      // One line for the demo: Hamlib's dummy rig.
+      s.radio = Settings::RadioKind::kHamlib;
+      s.model = 1;
+      s.dummyRadio = true;
     } else {
       bad();
     }
   } else if (key == "model" || key == "speed") {
     const auto n = parseInt(value);
     if (!n || *n <= 0) return bad();
-    (key == "model" ? s.model : s.speed) = *n;
+    if (key == "speed") {
+      s.speed = *n;
+    } else if (!s.dummyRadio) {
+      s.model = *n;
+    }
   } else if (key == "handshake") {
     if (v == "none") {
       s.handshake = Settings::Handshake::kNone;
@@ -134,7 +143,8 @@ std::string defaultSettingsText() {
   return R"(# Velkor.exe settings: "key = value" per line; "#" starts a comment.
 # Velkor.exe wrote this file with its defaults; edit it and restart Velkor.exe.
 
-# sim: a simulated TS-790, nothing leaves the computer. hamlib: a real radio through Hamlib.
+# sim: a simulated TS-790, nothing leaves the computer. hamlib: a radio through Hamlib, see
+# model. dummy: Hamlib's dummy rig (model 1), for a demo of the Hamlib side.
 radio = sim
 
 # Hamlib rig model: 2007 Kenwood TS-790, 1 Hamlib's dummy rig, 2 a rigctld (see rigctld below).

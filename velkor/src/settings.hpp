@@ -26,6 +26,7 @@ struct Settings {
   std::string rigctld = "127.0.0.1:4532";
   std::string transcript;
   std::map<int, std::string> comDevices;  // COMn overrides
+  bool dummyRadio = false;                // radio = dummy: model stays 1
 
   // The Linux device behind a port name: an override, /dev/ttyS(n-1) for COMn, or the name
   // itself when it already is a path.

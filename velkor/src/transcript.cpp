@@ -1,6 +1,7 @@
 #include "transcript.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -13,13 +14,15 @@ namespace {
 constexpr std::size_t kMaxShown = 4096;
 
 std::string localTime() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
   tm local{};
-  localtime_r(&now.tv_sec, &local);
+  localtime_r(&seconds, &local);
   char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
-                local.tm_sec, now.tv_nsec / 1000000);
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(millis.count()));
   return text;
 }
 

@@ -98,7 +98,7 @@ TEST(EngineProcess, ServesPort9000AndEndsCleanlyOnSigterm) {
 TEST(EngineProcess, DrivesHamlibsDummyRigWithOneSetting) {
   test::TempDir dir;
   const auto conf = dir.path() / "velkor.conf";
-  std::ofstream(conf) << "radio = hamlib\nmodel = 1\n";
+  std::ofstream(conf) << "radio = dummy\n";
   Engine engine(conf, dir.path() / "transcript.txt");
   ASSERT_GT(engine.pid(), 0);
 

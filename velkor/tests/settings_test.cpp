@@ -49,6 +49,15 @@ TEST(Settings, ReadsEveryKeyAndWarnsAboutTheRest) {
   EXPECT_NE(warnings[2].find("line 11"), std::string::npos);
 }
 
+TEST(Settings, DummyIsHamlibModelOneWhateverModelSays) {
+  for (const char* text : {"radio = dummy\nmodel = 2007\n", "model = 2007\nradio = dummy\n"}) {
+    std::vector<std::string> warnings;
+    const Settings s = parseSettings(text, warnings);
+    EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib) << text;
+    EXPECT_EQ(s.model, 1) << text;
+  }
+}
+
 TEST(Settings, MapsPortNamesToDevices) {
   Settings s;
   s.comDevices[2] = "/dev/rfcomm0";
