@@ -28,7 +28,8 @@ int main() {
   }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("lines: %zu\nfirst 10k: %.3f ms\nlast 10k: %.3f ms\nworst 10k: %.3f ms\npeak RSS: %.1f MB\n",
-              form.List1.ListCount(), first, last, worst, usage.ru_maxrss / 1024.0);
+  std::printf(
+      "lines: %zu\nfirst 10k: %.3f ms\nlast 10k: %.3f ms\nworst 10k: %.3f ms\npeak RSS: %.1f MB\n",
+      form.List1.ListCount(), first, last, worst, usage.ru_maxrss / 1024.0);
   return 0;
 }

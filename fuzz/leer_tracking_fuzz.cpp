@@ -17,7 +17,9 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-bool NoBlank(std::string_view s) { return s.find(' ') == std::string_view::npos; }
+bool NoBlank(std::string_view s) {
+  return s.find(' ') == std::string_view::npos;
+}
 
 bool IsCommandFrequency(std::string_view s, char sep) {
   const std::size_t dot = s.find(sep);
@@ -55,8 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string command = pasotune::CommandFrequencyText(display, sep);
       Check(IsCommandFrequency(command, sep));
       // The command is the frequency to the nearest 100 Hz.
-      const std::int64_t steps = std::atoll(command.substr(0, command.size() - 5).c_str()) * 10'000 +
-                                 std::atoll(command.substr(command.size() - 4).c_str());
+      const std::int64_t steps =
+          std::atoll(command.substr(0, command.size() - 5).c_str()) * 10'000 +
+          std::atoll(command.substr(command.size() - 4).c_str());
       Check(std::llabs(steps * 100 - hz) <= 50);
     }
   }

@@ -1,11 +1,11 @@
 // Plays a few tracking records through the whole core against a scripted
 // engine, in virtual time, and prints what went over the wire.
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 #include "app/pasotune.hpp"
 #include "platform/sim/sim.hpp"
@@ -17,7 +17,8 @@ int main() {
   namespace fs = std::filesystem;
   std::string folder = (fs::temp_directory_path() / "pasotune-demo-XXXXXX").string();
   if (!::mkdtemp(folder.data())) return 1;
-  for (const char* name : {"Velkor.exe", "cancel.ico", "up2.ico"}) std::ofstream(folder + "/" + name) << "x";
+  for (const char* name : {"Velkor.exe", "cancel.ico", "up2.ico"})
+    std::ofstream(folder + "/" + name) << "x";
 
   sim::Loop loop(12 * 3600.0);
   sim::Peer engine(loop);

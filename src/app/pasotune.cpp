@@ -45,7 +45,8 @@ Pasotune::~Pasotune() {
 void Pasotune::BindTimer(Timer& timer, EventPump::TimerId& id) {
   auto apply = [this, &timer, &id] {
     if (id) platform.pump.StopTimer(id);
-    id = timer.Enabled() ? platform.pump.StartTimer(timer.Interval(), [&timer] { timer.Tick(); }) : 0;
+    id = timer.Enabled() ? platform.pump.StartTimer(timer.Interval(), [&timer] { timer.Tick(); })
+                         : 0;
   };
   timer.stateChanged = apply;
   apply();
@@ -57,9 +58,9 @@ void Pasotune::BindTrackerLink() {
     if (form.txtDDE.LinkMode() != 1) return;
     const std::string& topic = form.txtDDE.LinkTopic();
     const std::size_t bar = topic.find('|');
-    platform.tracker.Open(topic.substr(0, bar), bar == std::string::npos ? "" : topic.substr(bar + 1),
-                          form.txtDDE.LinkItem(),
-                          [this](const std::string& text) { form.txtDDE.SetText(text); });
+    platform.tracker.Open(
+        topic.substr(0, bar), bar == std::string::npos ? "" : topic.substr(bar + 1),
+        form.txtDDE.LinkItem(), [this](const std::string& text) { form.txtDDE.SetText(text); });
   };
 }
 

@@ -37,7 +37,9 @@ std::string RemoveAll(std::string_view line, std::string_view key) {
   return out;
 }
 
-std::string Settings::Ruta() const { return p_.files.ProgramFolder() + "/config.txt"; }
+std::string Settings::Ruta() const {
+  return p_.files.ProgramFolder() + "/config.txt";
+}
 
 void Settings::CargarConfiguracion() {
   const std::string ruta = Ruta();

@@ -15,7 +15,8 @@ inline constexpr std::string_view kConfigPorDefecto = "Puerto=COM1\r\nCTCSS=88.5
 
 class Settings {
  public:
-  Settings(Form1& form, Platform& platform, Channel& channel) : form_(form), p_(platform), ch_(channel) {}
+  Settings(Form1& form, Platform& platform, Channel& channel)
+      : form_(form), p_(platform), ch_(channel) {}
 
   // Creates the file with its defaults when missing, then reads it into
   // HPORT and ComboST. A failure leaves a line in the activity log.

@@ -14,7 +14,8 @@ std::string ErrorLine(std::string_view description) {
 
 void Channel::AgregarLog(std::string_view text) {
   form_.List1.AddItem(text);
-  if (form_.List1.ListCount() > 0) form_.List1.SetListIndex(static_cast<long>(form_.List1.ListCount()) - 1);
+  if (form_.List1.ListCount() > 0)
+    form_.List1.SetListIndex(static_cast<long>(form_.List1.ListCount()) - 1);
 }
 
 void Channel::EnviarComando(std::string_view command) {

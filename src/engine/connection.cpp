@@ -100,7 +100,9 @@ void Connection::Desconectar() {
   form_.Command4.SetEnabled(false);
 }
 
-void Connection::WinsockHamlib_Connect() { ch_.AgregarLog("Conectando ..."); }
+void Connection::WinsockHamlib_Connect() {
+  ch_.AgregarLog("Conectando ...");
+}
 
 void Connection::WinsockHamlib_Close() {
   ch_.AgregarLog("Desconectado");
@@ -155,7 +157,8 @@ void Connection::MostrarConectable() {
 void Connection::CargarImagen(std::string_view file) {
   // A picture that cannot be read keeps the previous one.
   try {
-    form_.Command1.SetPicture(p_.files.ReadBytes(p_.files.ProgramFolder() + "/" + std::string(file)));
+    form_.Command1.SetPicture(
+        p_.files.ReadBytes(p_.files.ProgramFolder() + "/" + std::string(file)));
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(e.what()));
   }

@@ -42,7 +42,7 @@ std::string Utf8ToCp1252(std::string_view utf8) {
   std::size_t i = 0;
   while (i < utf8.size()) {
     const auto b = static_cast<std::uint8_t>(utf8[i]);
-    const int extra = b < 0x80 ? 0
+    const int extra = b < 0x80             ? 0
                       : (b & 0xE0) == 0xC0 ? 1
                       : (b & 0xF0) == 0xE0 ? 2
                       : (b & 0xF8) == 0xF0 ? 3

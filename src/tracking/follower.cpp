@@ -16,8 +16,8 @@ void Follower::Command2_Click() {
     form_.txtDDE.SetLinkItem("TrackingData");
     form_.txtDDE.SetLinkMode(1);
   } catch (const std::exception&) {
-    p_.messages.Show("No se está ejecutando Orbitron!", std::string(kTituloPrograma), MsgButtons::kOk,
-                     MsgIcon::kExclamation);
+    p_.messages.Show("No se está ejecutando Orbitron!", std::string(kTituloPrograma),
+                     MsgButtons::kOk, MsgIcon::kExclamation);
   }
 }
 
@@ -37,7 +37,8 @@ void Follower::txtDDE_Change() {
   RevisarModo(form_.LabelModoRX, m_.UltimoModoBajada, engine::kSetModeSub);
 }
 
-void Follower::RevisarFrecuencia(const Label& label, std::string& ultima, std::string_view comando) {
+void Follower::RevisarFrecuencia(const Label& label, std::string& ultima,
+                                 std::string_view comando) {
   std::string f = CommandFrequencyText(label.Caption(), p_.decimalSeparator);
   if (f == ultima) return;
   ultima = f;  // stored before the pause, so a nested run won't send it again

@@ -7,7 +7,8 @@ namespace {
 
 std::string Fraction(std::int64_t value, int digits) {
   std::string s(static_cast<std::size_t>(digits), '0');
-  for (int i = digits - 1; i >= 0; --i, value /= 10) s[static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+  for (int i = digits - 1; i >= 0; --i, value /= 10)
+    s[static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
   return s;
 }
 
@@ -30,7 +31,9 @@ std::string MhzText(std::int32_t hz, char sep) {
 }
 
 std::string CommandFrequencyText(std::string_view mhz, char sep) {
-  const auto digit = [&](std::size_t i) { return i < mhz.size() && mhz[i] >= '0' && mhz[i] <= '9'; };
+  const auto digit = [&](std::size_t i) {
+    return i < mhz.size() && mhz[i] >= '0' && mhz[i] <= '9';
+  };
   std::size_t i = 0;
   const bool negative = !mhz.empty() && mhz[0] == '-';
   if (negative) ++i;

@@ -30,7 +30,9 @@ TEST(EnviarComando, PutsWindows1252OnTheWire) {
   World w;
   w.LinkUp();
   w.app.channel.EnviarComando("SET MODE SUB Señal€Ω");
-  EXPECT_EQ(w.engine.Received(), "SET MODE SUB Se\xF1" "al\x80?\r\n");
+  EXPECT_EQ(w.engine.Received(),
+            "SET MODE SUB Se\xF1"
+            "al\x80?\r\n");
   EXPECT_THAT(w.Log(), ElementsAre("SET MODE SUB Señal€Ω"));
 }
 
@@ -104,7 +106,8 @@ TEST(Esperar, ZeroOrNegativePumpsOnceWithoutWaiting) {
 TEST(Esperar, WaitsTheTimeWhileHandlingEventsWithoutSpinning) {
   World w;
   std::vector<double> handled;
-  for (double at : {100.0, 250.0, 499.0}) w.loop.After(at, [&] { handled.push_back(w.loop.Now()); });
+  for (double at : {100.0, 250.0, 499.0})
+    w.loop.After(at, [&] { handled.push_back(w.loop.Now()); });
   w.app.channel.Esperar(500);
   EXPECT_THAT(handled, ElementsAre(100.0, 250.0, 499.0));
   EXPECT_NEAR(w.loop.Now(), 500, 3);

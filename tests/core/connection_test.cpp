@@ -53,7 +53,8 @@ TEST_F(Connection, EngineListeningAtOnce) {
   EXPECT_TRUE(w.form.Command3.Enabled());
   EXPECT_TRUE(w.form.Command4.Enabled());
   EXPECT_EQ(w.engine.Received(), "SETPORT COM3\r\n");
-  EXPECT_THAT(ProcessCalls(), ElementsAre("end Velkor.exe", "start " + w.folder.File("Velkor.exe")));
+  EXPECT_THAT(ProcessCalls(),
+              ElementsAre("end Velkor.exe", "start " + w.folder.File("Velkor.exe")));
   EXPECT_NEAR(w.loop.Now(), 1500, 10);
   w.RunFor(100);
   EXPECT_THAT(w.Log(), ElementsAre("Conectando ...", "Velkor READY"));
@@ -86,8 +87,9 @@ TEST_F(Connection, EngineNeverListening) {
     EXPECT_EQ(t.w.tcp.Connects(), 10) << c.name;
     EXPECT_FALSE(t.w.m.Conectado) << c.name;
     t.ExpectConnectable();
-    EXPECT_THAT(t.ProcessCalls(), ElementsAre("end Velkor.exe", "start " + t.w.folder.File("Velkor.exe"),
-                                              "end Velkor.exe"))
+    EXPECT_THAT(
+        t.ProcessCalls(),
+        ElementsAre("end Velkor.exe", "start " + t.w.folder.File("Velkor.exe"), "end Velkor.exe"))
         << c.name;
   }
 }
@@ -216,7 +218,8 @@ TEST_F(Connection, UnguardedStepsLogTheirFailureAndGoOn) {
          w.engine.refuse = false;
        },
        {"Error: Velkor.exe: No such file or directory", kGivenUp}},
-      {"link drops before SETPORT", [](World& w) { w.engine.failNextSend = "Broken pipe"; },
+      {"link drops before SETPORT",
+       [](World& w) { w.engine.failNextSend = "Broken pipe"; },
        {"Conectando ...", "Error: Broken pipe"}},
       {"received data cannot be taken",
        [](World& w) {
@@ -224,8 +227,7 @@ TEST_F(Connection, UnguardedStepsLogTheirFailureAndGoOn) {
          w.engine.onLine = [&w](const std::string&) { w.engine.Reply("Velkor READY\r\n"); };
        },
        {"Conectando ...", "Error: Connection reset"}},
-      {"icons missing", [](World& w) { std::filesystem::remove(w.folder.File("cancel.ico")); },
-       {}},
+      {"icons missing", [](World& w) { std::filesystem::remove(w.folder.File("cancel.ico")); }, {}},
   };
   for (const Case& c : cases) {
     Session t;

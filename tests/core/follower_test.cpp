@@ -61,8 +61,7 @@ TEST_F(Follower, FrequenciesMoveInHundredHertzSteps) {
   EXPECT_EQ(w.form.LabelTX.Caption(), "432.149877");
   w.Record("SNAO-07 DN145950140 UP432149877 DMUSB UMLSB");
   EXPECT_EQ(w.form.LabelRX.Caption(), "145.95014");
-  EXPECT_THAT(w.SentFrom(4),
-              ElementsAre("SET FREQ MAIN 432.1499", "SET FREQ SUB 145.9501"));
+  EXPECT_THAT(w.SentFrom(4), ElementsAre("SET FREQ MAIN 432.1499", "SET FREQ SUB 145.9501"));
 }
 
 TEST_F(Follower, EmptyModesAreNeverSentAndDoNotForgetTheLastMode) {
@@ -109,9 +108,9 @@ TEST_F(Follower, TheLampLightsAfterEachPauseAndGoesIdleAtTheTick) {
   const double start = w.loop.Now();
   std::vector<std::pair<double, std::int32_t>> samples;
   const std::vector<std::pair<double, std::int32_t>> expected = {
-      {1, kIdle},      {498, kIdle},      {505, kActive},  {790, kActive},
-      {812, kIdle},    {1010, kActive},   {1290, kActive}, {1320, kIdle},
-      {1512, kActive}, {1790, kActive},   {1825, kIdle}};
+      {1, kIdle},      {498, kIdle},    {505, kActive},  {790, kActive},
+      {812, kIdle},    {1010, kActive}, {1290, kActive}, {1320, kIdle},
+      {1512, kActive}, {1790, kActive}, {1825, kIdle}};
   for (const auto& [at, colour] : expected) {
     w.loop.At(start + at, [&, at = at] { samples.emplace_back(at, w.form.Shape1.FillColor()); });
   }
@@ -128,10 +127,10 @@ TEST_F(Follower, ARecordInsideAPauseRunsNestedAndTheOuterRunSendsNothingItSent) 
   w.After(200, [&] { w.Record("SNAO-07 DN145960000 UP432140000 DMUSB UMLSB"); });
   w.Record(kAo07);
   w.loop.RunFor(3000);
-  EXPECT_THAT(w.Sent(), ElementsAre("SET FREQ MAIN 432.1500",  // outer, then paused
-                                    "SET FREQ MAIN 432.1400",  // nested run from here
-                                    "SET MODE MAIN LSB", "SET FREQ SUB 145.9600",
-                                    "SET MODE SUB USB"));
+  EXPECT_THAT(w.Sent(),
+              ElementsAre("SET FREQ MAIN 432.1500",  // outer, then paused
+                          "SET FREQ MAIN 432.1400",  // nested run from here
+                          "SET MODE MAIN LSB", "SET FREQ SUB 145.9600", "SET MODE SUB USB"));
   const auto& lines = w.engine.Lines();
   EXPECT_NEAR(lines[1].at - start, 200, 4);
   EXPECT_NEAR(lines[4].at - start, 1700, 8);

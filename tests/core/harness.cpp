@@ -1,7 +1,7 @@
 #include "harness.hpp"
 
-#include <cstdlib>
 #include <unistd.h>
+#include <cstdlib>
 
 namespace pasotune::test {
 
@@ -60,7 +60,8 @@ void World::RunFor(double ms) {
 
 std::vector<std::string> World::Log() const {
   std::vector<std::string> lines;
-  for (std::size_t i = logStart; i < form.List1.ListCount(); ++i) lines.emplace_back(form.List1.Item(i));
+  for (std::size_t i = logStart; i < form.List1.ListCount(); ++i)
+    lines.emplace_back(form.List1.Item(i));
   return lines;
 }
 

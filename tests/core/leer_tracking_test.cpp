@@ -40,10 +40,13 @@ TEST_P(LeerTrackingTable, SetsOnlyWhatTheRecordCarries) {
 INSTANTIATE_TEST_SUITE_P(
     Records, LeerTrackingTable,
     testing::Values(
-        Row{"SNAO-07 DN145950000 UP432150000 DMUSB UMLSB", "AO-07", 145950000, 432150000, "USB", "LSB"},
+        Row{"SNAO-07 DN145950000 UP432150000 DMUSB UMLSB", "AO-07", 145950000, 432150000, "USB",
+            "LSB"},
         // A key inside a name is not a field.
-        Row{"SNGRUMPY DN145950000 UP432150000 DMFM UMFM", "GRUMPY", 145950000, 432150000, "FM", "FM"},
-        Row{"SNHUMSAT-D DN437365000 UP145950000 DMFM UMFM", "HUMSAT-D", 437365000, 145950000, "FM", "FM"},
+        Row{"SNGRUMPY DN145950000 UP432150000 DMFM UMFM", "GRUMPY", 145950000, 432150000, "FM",
+            "FM"},
+        Row{"SNHUMSAT-D DN437365000 UP145950000 DMFM UMFM", "HUMSAT-D", 437365000, 145950000, "FM",
+            "FM"},
         Row{"SNUPDNSAT DN145950000 UP432150000", "UPDNSAT", 145950000, 432150000, kKeep, kKeep},
         Row{"SN AO-07 DN145950000 UP432150000 DMFM UMFM", kKeep, 145950000, 432150000, "FM", "FM"},
         Row{"DN1268000000 UP145900000 DM UMFM", kKeep, 1268000000, 145900000, "", "FM"},
@@ -52,8 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"sn AO-07 dn145950000", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
         Row{"UP435000000", kKeep, kKeepHz, 435000000, kKeep, kKeep},
         // Values shorter than nine digits are read whole, not with the next field.
-        Row{"DN0 UP0 DMFM", kKeep, 0, 0, "FM", kKeep},
-        Row{"DN12 UP7", kKeep, 12, 7, kKeep, kKeep},
+        Row{"DN0 UP0 DMFM", kKeep, 0, 0, "FM", kKeep}, Row{"DN12 UP7", kKeep, 12, 7, kKeep, kKeep},
         Row{"DN2147483647 UP2147483648", kKeep, 2147483647, kKeepHz, kKeep, kKeep},
         // Eleven digits are out of range, never cut to ten.
         Row{"DN14595000012 UP43215000001", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},

@@ -88,7 +88,8 @@ struct CloseSession {
   }
   std::vector<std::string> Calls() const {
     std::vector<std::string> out;
-    for (const auto& c : w.processes.calls) out.push_back(c.what + " " + c.arg + " @" + std::to_string(int(c.at)));
+    for (const auto& c : w.processes.calls)
+      out.push_back(c.what + " " + c.arg + " @" + std::to_string(int(c.at)));
     return out;
   }
   World w;
@@ -171,7 +172,8 @@ TEST_F(Closing, ASaveThatFailsIsToldAndTheCloseCarriesOn) {
   CloseAt(100, MsgResult::kYes);
   w.RunFor(2000);
   ASSERT_EQ(w.messages.shown.size(), 2u);
-  EXPECT_EQ(w.messages.shown[1].text, "No se pudo guardar la configuración en " + w.folder.File("config.txt") + ": es una carpeta");
+  EXPECT_EQ(w.messages.shown[1].text, "No se pudo guardar la configuración en " +
+                                          w.folder.File("config.txt") + ": es una carpeta");
   EXPECT_EQ(w.messages.shown[1].buttons, MsgButtons::kOk);
   EXPECT_EQ(w.processes.calls.size(), 1u);
   EXPECT_TRUE(w.programEnd.ended);

@@ -14,9 +14,9 @@ TEST(Cp1252, RoundTripsWhatItCanHold) {
 
 TEST(Cp1252, WhatItCannotHoldBecomesQuestionMarks) {
   EXPECT_EQ(Utf8ToCp1252("Ω→🛰"), "???");
-  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");        // cut short
-  EXPECT_EQ(Utf8ToCp1252("\xFF\x80z"), "??z");   // not UTF-8 at all
-  EXPECT_EQ(Utf8ToCp1252("\xE2\x82z"), "??z");   // bad continuation
+  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");       // cut short
+  EXPECT_EQ(Utf8ToCp1252("\xFF\x80z"), "??z");  // not UTF-8 at all
+  EXPECT_EQ(Utf8ToCp1252("\xE2\x82z"), "??z");  // bad continuation
 }
 
 TEST(Cp1252, EveryByteDecodes) {

@@ -20,7 +20,9 @@ TEST(ToneList, CargarTonosAppendsTheThirtySixTonesWithoutChoosing) {
   EXPECT_EQ(items.front(), "71.9");
   EXPECT_EQ(items[6], "88.5");
   EXPECT_EQ(items.back(), "250.3");
-  EXPECT_EQ(std::count(items.begin(), items.end(), "67.0") + std::count(items.begin(), items.end(), "97.4"), 0);
+  EXPECT_EQ(std::count(items.begin(), items.end(), "67.0") +
+                std::count(items.begin(), items.end(), "97.4"),
+            0);
   EXPECT_EQ(w.form.ComboST.Text(), "");
   EXPECT_EQ(w.form.Command3.Caption(), "CTCSS ");
 }
@@ -105,7 +107,8 @@ TEST_P(SettingsFile, LoadsWhatItCanAndSavesExactlyTwoLines) {
   EXPECT_THAT(w.Log(), IsEmpty());
 
   w.app.settings.GuardarConfiguracion();
-  EXPECT_EQ(w.folder.Read("config.txt"), std::string("Puerto=") + c.port + "\r\nCTCSS=" + c.tone + "\r\n");
+  EXPECT_EQ(w.folder.Read("config.txt"),
+            std::string("Puerto=") + c.port + "\r\nCTCSS=" + c.tone + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,14 +118,18 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"ToneFirst", "CTCSS=100.0\r\nPuerto=COM3\r\n", "COM3", "100.0"},
         SettingsCase{"LaterLineWins", "Puerto=COM2\r\nPuerto=COM4\r\n", "COM4", ""},
         SettingsCase{"KeyInsideALine", "Puerto=COM6\r\nxPuerto=COM5\r\n", "COM6", ""},
-        SettingsCase{"EveryOccurrenceRemoved", "Puerto=COM5Puerto=\r\nCTCSS=CTCSS=77.0\r\n", "COM5", "77.0"},
+        SettingsCase{"EveryOccurrenceRemoved", "Puerto=COM5Puerto=\r\nCTCSS=CTCSS=77.0\r\n", "COM5",
+                     "77.0"},
         SettingsCase{"KeysAreCaseSensitive", "puerto=COM3\r\nctcss=77.0\r\n", "", ""},
         SettingsCase{"BothKeysOnOneLine", "Puerto=COM2 CTCSS=77.0\r\n", "", ""},
-        SettingsCase{"BlankAndForeignLines", "\r\n# notas\r\nPuerto=COM7\r\n\r\nx=1\r\nCTCSS=250.3\r\n", "COM7", "250.3"},
+        SettingsCase{"BlankAndForeignLines",
+                     "\r\n# notas\r\nPuerto=COM7\r\n\r\nx=1\r\nCTCSS=250.3\r\n", "COM7", "250.3"},
         SettingsCase{"Empty", "", "", ""},
         SettingsCase{"LineFeedsOnly", "Puerto=COM9\nCTCSS=71.9\n", "COM9", "71.9"},
         SettingsCase{"LoneCrAndNoFinalEnd", "Puerto=COM20\rCTCSS=71.9", "COM20", "71.9"},
-        SettingsCase{"NoMatchKeepsTheEarlierChoice", "Puerto=COM3\r\nPuerto=COM21\r\nCTCSS=88.5\r\nCTCSS=88.5 \r\n", "COM3", "88.5"},
+        SettingsCase{"NoMatchKeepsTheEarlierChoice",
+                     "Puerto=COM3\r\nPuerto=COM21\r\nCTCSS=88.5\r\nCTCSS=88.5 \r\n", "COM3",
+                     "88.5"},
         SettingsCase{"ForeignBytes", "Puerto=COM1\xE9\r\nCTCSS=\xFF\x00\r\n", "", ""}),
     [](const auto& info) { return info.param.name; });
 

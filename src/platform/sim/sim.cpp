@@ -13,7 +13,9 @@ double Loop::SecondsSinceMidnight() {
   return std::fmod(dayOffsetMs_ + now_, kDayMs) / 1000.0;
 }
 
-void Loop::After(double delayMs, std::function<void()> fn) { At(now_ + delayMs, std::move(fn)); }
+void Loop::After(double delayMs, std::function<void()> fn) {
+  At(now_ + delayMs, std::move(fn));
+}
 
 void Loop::At(double atMs, std::function<void()> fn) {
   queue_.emplace(Key{atMs < now_ ? now_ : atMs, seq_++}, std::move(fn));
@@ -78,7 +80,9 @@ EventPump::TimerId Loop::StartTimer(int intervalMs, std::function<void()> tick) 
   return id;
 }
 
-void Loop::StopTimer(TimerId id) { timers_.erase(id); }
+void Loop::StopTimer(TimerId id) {
+  timers_.erase(id);
+}
 
 // ---- Peer ----
 
@@ -90,9 +94,8 @@ std::vector<std::string> Peer::LineTexts() const {
 
 void Peer::Reply(std::string bytes) {
   if (!client_) return;
-  loop_.After(replyLatencyMs, [client = client_, id = client_->ConnectionId(), bytes = std::move(bytes)] {
-    client->Deliver(id, bytes);
-  });
+  loop_.After(replyLatencyMs, [client = client_, id = client_->ConnectionId(),
+                               bytes = std::move(bytes)] { client->Deliver(id, bytes); });
 }
 
 void Peer::Hangup() {
