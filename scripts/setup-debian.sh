@@ -6,7 +6,7 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
-  cmake ninja-build g++ clang libclang-rt-14-dev \
+  cmake ninja-build g++ clang libclang-rt-14-dev pkgconf \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   qt6-base-dev qt6-base-dev-tools libgl-dev \
   dbus dbus-bin dbus-daemon \
