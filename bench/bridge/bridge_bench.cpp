@@ -49,7 +49,8 @@ class NoProcesses : public Processes {
 
 class AnswerYes : public MessageBox {
  public:
-  MsgResult Show(const std::string& text, const std::string&, MsgButtons buttons, MsgIcon) override {
+  MsgResult Show(const std::string& text, const std::string&, MsgButtons buttons,
+                 MsgIcon) override {
     std::fprintf(stderr, "message box: %s\n", text.c_str());
     return buttons == MsgButtons::kOk ? MsgResult::kOk : MsgResult::kYes;
   }
@@ -63,7 +64,9 @@ struct Options {
   bool cpu = true;
 };
 
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
 
 double CpuOfProcess() {
   rusage r{};
@@ -71,12 +74,15 @@ double CpuOfProcess() {
   return Seconds(r.ru_utime) + Seconds(r.ru_stime);
 }
 
-double Ms(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(SteadyClock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
 
 bool PumpUntil(EventPump& pump, const std::function<bool()>& done, int timeoutMs) {
   const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count();
     if (left <= 0) return false;
     pump.PumpOnce(static_cast<int>(left));
   }
@@ -132,7 +138,8 @@ int Run(int argc, char** argv) {
     return Fail("no session bus: run it under dbus-run-session");
   }
   FakeEngine engine;
-  if (const std::string why = engine.Start(kEnginePort); !why.empty()) return Fail("engine port: " + why);
+  if (const std::string why = engine.Start(kEnginePort); !why.empty())
+    return Fail("engine port: " + why);
 
   // The program folder, with the engine file the start-up looks for.
   QTemporaryDir folder;
@@ -147,7 +154,8 @@ int Run(int argc, char** argv) {
       t.wait();
     }
   } joined{feedThread};
-  QDBusConnection feedBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("feed"));
+  QDBusConnection feedBus =
+      QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("feed"));
   feed::TrackerPublisher tracker(feedBus, QStringLiteral("Orbitron"), QStringLiteral("Tracking"),
                                  QStringLiteral("TrackingData"));
   feedThread.start();
@@ -165,12 +173,15 @@ int Run(int argc, char** argv) {
   StdFiles files(folder.path().toStdString());
   AnswerYes messages;
   ExitProgramEnd end;
-  Platform platform{clock, pump, tcp, link, processes, files, messages, end, SystemDecimalSeparator()};
+  Platform platform{
+      clock, pump, tcp, link, processes, files, messages, end, SystemDecimalSeparator()};
   Pasotune app(platform);
   app.Load();
 
   // Timer1 enables Conectar after 2 s and links to the tracker.
-  if (!PumpUntil(pump, [&] { return app.form.Command1.Enabled(); }, 5000)) return Fail("Conectar never enabled");
+  if (!PumpUntil(
+          pump, [&] { return app.form.Command1.Enabled(); }, 5000))
+    return Fail("Conectar never enabled");
   app.form.Command1.Click();
   const auto setport = engine.Next([](const std::string& l) { return l.rfind("SETPORT", 0) == 0; },
                                    SteadyClock::now() + std::chrono::seconds(10));
@@ -178,12 +189,14 @@ int Run(int argc, char** argv) {
   // The first record after connecting tunes all four settings.
   downlink += 1000;
   tracker.Publish(QString::fromStdString(Record(downlink)));
-  PumpUntil(pump, [] { return false; }, 2500);
+  PumpUntil(
+      pump, [] { return false; }, 2500);
 
   if (options.latency) {
     std::vector<double> latencies;
     std::atomic<bool> done{false};
     std::string failure;
+    engine.SkipAll();
     // Updates come from another thread, as from another process; this one
     // only runs the program's event loop.
     std::thread driver([&] {
@@ -202,15 +215,17 @@ int Run(int argc, char** argv) {
         latencies.push_back(Ms(line->at - sent));
       }
       done = true;
-      QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
     });
     while (!done) pump.PumpOnce(1000);
     driver.join();
     if (!failure.empty()) return Fail(failure);
-    std::printf("latency, tracker update to command at the engine, %zu updates %d ms apart:\n", latencies.size(),
-                options.spacingMs);
-    std::printf("  median %.3f ms   p99 %.3f ms   max %.3f ms   (goals: median < 1 ms, p99 < 5 ms)\n",
-                Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
+    std::printf("latency, tracker update to command at the engine, %zu updates %d ms apart:\n",
+                latencies.size(), options.spacingMs);
+    std::printf(
+        "  median %.3f ms   p99 %.3f ms   max %.3f ms   (goals: median < 1 ms, p99 < 5 ms)\n",
+        Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
     std::fflush(stdout);
   }
 
@@ -218,31 +233,42 @@ int Run(int argc, char** argv) {
     // A real tracker process for this part, so its work is not counted.
     tracker.Stop();
     QProcess pass;
-    pass.start(QStringLiteral(FEED_PATH), {"--pass", "--start", "270", "--duration", "600", "--quiet"});
+    pass.start(QStringLiteral(FEED_PATH),
+               {"--pass", "--start", "270", "--duration", "600", "--quiet"});
     if (!pass.waitForStarted(5000)) return Fail("cannot start " FEED_PATH);
     const auto owned = [] {
-      return QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("dde.Orbitron")).value();
+      return QDBusConnection::sessionBus()
+          .interface()
+          ->isServiceRegistered(QStringLiteral("dde.Orbitron"))
+          .value();
     };
-    if (!PumpUntil(pump, [&] { return owned() || pass.state() != QProcess::Running; }, 5000) || !owned()) {
+    if (!PumpUntil(
+            pump, [&] { return owned() || pass.state() != QProcess::Running; }, 5000) ||
+        !owned()) {
       return Fail("pasotune-feed did not take the bus name");
     }
     app.form.Command2.Click();  // link to the new tracker
-    PumpUntil(pump, [] { return false; }, 3000);
+    PumpUntil(
+        pump, [] { return false; }, 3000);
     const std::size_t lines0 = engine.LineCount();
     const double cpu0 = CpuOfProcess();
     const double engine0 = engine.CpuSeconds();
     const auto wall0 = SteadyClock::now();
-    PumpUntil(pump, [] { return false; }, options.cpuSeconds * 1000);
+    PumpUntil(
+        pump, [] { return false; }, options.cpuSeconds * 1000);
     const double wall = Ms(SteadyClock::now() - wall0) / 1000;
     const double cpu = CpuOfProcess() - cpu0;
     const double engineCpu = engine.CpuSeconds() - engine0;
     const std::size_t commands = engine.LineCount() - lines0;
     pass.terminate();  // by its pid
     pass.waitForFinished(5000);
-    std::printf("cpu, following a pass around its closest approach, 1 update/s for %.0f s, %zu commands:\n", wall,
-                commands);
-    std::printf("  bridge %.3f %% of a core   (whole process with the stand-in engine %.3f %%; goal < 1 %%)\n",
-                100 * (cpu - engineCpu) / wall, 100 * cpu / wall);
+    std::printf(
+        "cpu, following a pass around its closest approach, 1 update/s for %.0f s, %zu commands:\n",
+        wall, commands);
+    std::printf(
+        "  bridge %.3f %% of a core   (whole process with the stand-in engine %.3f %%; goal < 1 "
+        "%%)\n",
+        100 * (cpu - engineCpu) / wall, 100 * cpu / wall);
   }
   tracker.Stop();
   engine.Stop();

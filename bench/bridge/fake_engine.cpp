@@ -15,7 +15,9 @@
 
 namespace pasotune::bench {
 
-FakeEngine::~FakeEngine() { Stop(); }
+FakeEngine::~FakeEngine() {
+  Stop();
+}
 
 std::string FakeEngine::Start(int port) {
   listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -26,7 +28,8 @@ std::string FakeEngine::Start(int port) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<std::uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_, 4) != 0) {
+  if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listen_, 4) != 0) {
     return "127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
   }
   if (::pipe2(wake_, O_CLOEXEC) != 0) return std::string("pipe: ") + std::strerror(errno);
@@ -49,15 +52,16 @@ void FakeEngine::Stop() {
 double FakeEngine::CpuSeconds() const {
   clockid_t id;
   timespec ts{};
-  if (!thread_.joinable() || pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &id) != 0 ||
+  if (!thread_.joinable() ||
+      pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &id) != 0 ||
       clock_gettime(id, &ts) != 0) {
     return 0;
   }
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-std::optional<FakeEngine::Line> FakeEngine::Next(const std::function<bool(const std::string&)>& match,
-                                                 SteadyClock::time_point deadline) {
+std::optional<FakeEngine::Line> FakeEngine::Next(
+    const std::function<bool(const std::string&)>& match, SteadyClock::time_point deadline) {
   std::unique_lock lock(mutex_);
   for (;;) {
     for (; taken_ < lines_.size(); ++taken_) {
@@ -67,6 +71,11 @@ std::optional<FakeEngine::Line> FakeEngine::Next(const std::function<bool(const 
       return std::nullopt;
     }
   }
+}
+
+void FakeEngine::SkipAll() {
+  const std::lock_guard lock(mutex_);
+  taken_ = lines_.size();
 }
 
 std::size_t FakeEngine::LineCount() {
@@ -111,7 +120,8 @@ void FakeEngine::Serve() {
       partial.erase(0, end + 2);
       if (line.rfind("SETPORT", 0) == 0) {
         static constexpr char kReady[] = "Velkor READY\r\n";
-        [[maybe_unused]] const ssize_t sent = ::send(client, kReady, sizeof kReady - 1, MSG_NOSIGNAL);
+        [[maybe_unused]] const ssize_t sent =
+            ::send(client, kReady, sizeof kReady - 1, MSG_NOSIGNAL);
       }
       {
         const std::lock_guard lock(mutex_);

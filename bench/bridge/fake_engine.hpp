@@ -37,6 +37,8 @@ class FakeEngine {
   // deadline at most.
   std::optional<Line> Next(const std::function<bool(const std::string&)>& match,
                            SteadyClock::time_point deadline);
+  // Takes every line that arrived so far.
+  void SkipAll();
   std::size_t LineCount();
   // CPU time of the engine's thread so far, in seconds.
   double CpuSeconds() const;

@@ -11,11 +11,20 @@ inline constexpr std::string_view kInterface = "dde.Topic";
 inline constexpr std::string_view kPropertiesInterface = "org.freedesktop.DBus.Properties";
 inline constexpr std::string_view kPropertiesChanged = "PropertiesChanged";
 
+// Built up by hand: GCC 12 warns falsely (-Wrestrict) on the inlined
+// string concatenations.
+inline std::string Prefixed(std::string_view prefix, std::string_view rest) {
+  std::string out;
+  out.reserve(prefix.size() + rest.size());
+  out.append(prefix.data(), prefix.size());
+  out.append(rest.data(), rest.size());
+  return out;
+}
 inline std::string BusName(std::string_view service) {
-  return "dde." + std::string(service);
+  return Prefixed("dde.", service);
 }
 inline std::string ObjectPath(std::string_view topic) {
-  return "/" + std::string(topic);
+  return Prefixed("/", topic);
 }
 
 namespace detail {
