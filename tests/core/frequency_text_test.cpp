@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tracking/frequency_text.hpp"
 
 namespace pasotune {
@@ -11,6 +13,8 @@ struct Case {
   const char* display;
   const char* command;
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.hz << " Hz, '" << c.sep << "'"; }
 
 class FrequencyText : public testing::TestWithParam<Case> {};
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tracking/leer_tracking.hpp"
 
 namespace pasotune {
@@ -16,6 +18,8 @@ struct Row {
   const char* modoBajada;
   const char* modoSubida;
 };
+
+void PrintTo(const Row& row, std::ostream* os) { *os << '"' << row.record << '"'; }
 
 class LeerTrackingTable : public testing::TestWithParam<Row> {};
 

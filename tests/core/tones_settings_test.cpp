@@ -93,6 +93,8 @@ struct SettingsCase {
   const char* tone;
 };
 
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
+
 class SettingsFile : public testing::TestWithParam<SettingsCase> {};
 
 TEST_P(SettingsFile, LoadsWhatItCanAndSavesExactlyTwoLines) {
