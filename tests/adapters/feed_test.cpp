@@ -100,6 +100,7 @@ TEST_F(FeedProgramTest, RefusesNonsenseArguments) {
       {"--file", "/nonexistent/records.txt"},
       {"--pass", "--modes", "USB"},
       {"--pass", "--speed", "0"},
+      {"--pass", "--duration", "nan"},
       {"--pass", "--start", "9999"},
       {"--once", "X", "--service", "bad name"},
   };

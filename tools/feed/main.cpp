@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -147,13 +148,13 @@ int main(int argc, char** argv) {
     p.downMode = m[0].toStdString();
     p.upMode = m[1].toStdString();
     p.durationS = cli.value(duration).toDouble(&ok);
-    if (!ok || p.durationS < 1)
+    if (!ok || !std::isfinite(p.durationS) || p.durationS < 1)
       return Fail(QStringLiteral("--duration wants seconds, at least 1"), 1);
     const double from = cli.value(start).toDouble(&ok);
-    if (!ok || from < 0 || from > p.durationS)
+    if (!ok || !std::isfinite(from) || from < 0 || from > p.durationS)
       return Fail(QStringLiteral("--start must lie within the pass"), 1);
     const double factor = cli.value(speed).toDouble(&ok);
-    if (!ok || factor <= 0 || factor > 1000)
+    if (!ok || !std::isfinite(factor) || factor <= 0 || factor > 1000)
       return Fail(QStringLiteral("--speed wants a factor from 0 to 1000"), 1);
     periodMs = std::max(1, static_cast<int>(1000 / factor));
     next = [p, t = from, again = cli.isSet(loop)]() mutable -> std::optional<QString> {
@@ -197,12 +198,7 @@ int main(int argc, char** argv) {
     publisher.Publish(*record);
     say(*record);
   });
-  if (cli.isSet(once)) {
-    // Nothing follows; stay until ended.
-  } else {
-    ticker.start();
-  }
-  if (cli.isSet(once) && cli.isSet(exitAtEnd)) return 0;
+  if (!cli.isSet(once)) ticker.start();  // --once: nothing follows, stay until ended
   const int code = QCoreApplication::exec();
   publisher.Stop();
   return code;
