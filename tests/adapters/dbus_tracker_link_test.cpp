@@ -130,5 +130,18 @@ TEST_F(DBusTrackerLinkTest, HandlerMayReopenFromInsideAnUpdate) {
   EXPECT_EQ(got, (Texts{"R0", "R0", "R0", "C"}));
 }
 
+TEST(DBusTrackerLinkWithoutBus, OpenFailsWithTheReason) {
+  const QDBusConnection none = QDBusConnection::connectToBus(
+      QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("no-bus"));
+  DBusTrackerLink link(none);
+  try {
+    link.Open("Orbitron", "Tracking", "TrackingData", [](const std::string&) {});
+    ADD_FAILURE() << "opened without a bus";
+  } catch (const PortError& e) {
+    EXPECT_NE(std::string(e.what()).find("No session bus"), std::string::npos) << e.what();
+  }
+  QDBusConnection::disconnectFromBus(QStringLiteral("no-bus"));
+}
+
 }  // namespace
 }  // namespace pasotune

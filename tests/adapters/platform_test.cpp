@@ -52,6 +52,15 @@ TEST(Platform, ExecutableFolderIsWhereTheFileIsNotHowItWasCalled) {
   EXPECT_EQ(folder.toStdString(), fs::path(PROBE_PATH).parent_path().string());
 }
 
+TEST(Platform, ProgramEndFlushesAndExitsAtOnce) {
+  QProcess p;
+  p.start(QStringLiteral(PROBE_PATH), {"--end"});
+  ASSERT_TRUE(p.waitForFinished(10000));
+  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p.exitCode(), 0);
+  EXPECT_EQ(p.readAllStandardOutput().toStdString(), "flushed too");
+}
+
 TEST(Platform, FolderAndImageNameFromTheExeLink) {
   const struct {
     const char* link;

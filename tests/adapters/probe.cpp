@@ -2,15 +2,18 @@
 // arguments, so it leaves a "<exe>.ready" note once loaded and sleeps until
 // killed; when its file name starts with "EndsOwnName" it instead ends every
 // process of its own name and leaves a note saying it survived. With an
-// argument it answers a question.
+// argument it answers a question or ends through ExitProgramEnd.
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <string>
 
+#include "platform/posix/exit_program_end.hpp"
 #include "platform/posix/posix_processes.hpp"
 #include "platform/posix/program_folder.hpp"
 #include "platform/qt/qt_locale.hpp"
@@ -19,6 +22,13 @@ int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--decimal") == 0) {
     std::printf("%c\n", pasotune::SystemDecimalSeparator());
     return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--end") == 0) {
+    // Both still buffered when the end comes; the atexit handler must not run.
+    std::atexit([] { std::fputs(" atexit", stdout); });
+    std::fputs("flushed", stdout);
+    std::cout << " too";
+    pasotune::ExitProgramEnd().End();
   }
   if (argc > 1 && std::strcmp(argv[1], "--folder") == 0) {
     std::printf("%s\n", pasotune::ExecutableFolder().c_str());
