@@ -99,18 +99,29 @@ int main(int argc, char** argv) {
                                  QStringLiteral("T"), QStringLiteral("Tracking"));
   const QCommandLineOption item(QStringLiteral("item"), QStringLiteral("DDE item (TrackingData)."),
                                 QStringLiteral("I"), QStringLiteral("TrackingData"));
-  cli.addOptions({file, interval, loop, pass, name, modes, duration, start, speed, once, exitAtEnd,
-                  quiet, service, topic, item});
+  const QCommandLineOption fromStdin(
+      QStringLiteral("stdin"),
+      QStringLiteral("Publish each line read from standard input as it arrives."));
+  cli.addOptions({file, interval, loop, pass, name, modes, duration, start, speed, once, fromStdin,
+                  exitAtEnd, quiet, service, topic, item});
   cli.process(app);
 
-  const int chosen = int(cli.isSet(file)) + int(cli.isSet(pass)) + int(cli.isSet(once));
+  const int chosen = int(cli.isSet(file)) + int(cli.isSet(pass)) + int(cli.isSet(once)) +
+                     int(cli.isSet(fromStdin));
   if (chosen != 1)
-    return Fail(QStringLiteral("choose one of --file, --pass and --once (see --help)"), 1);
+    return Fail(QStringLiteral("choose one of --file, --pass, --once and --stdin (see --help)"), 1);
 
   bool ok = true;
   int periodMs = 1000;
   Source next;
-  if (cli.isSet(once)) {
+  if (cli.isSet(fromStdin)) {
+    // The item starts empty; the lines follow as they are read.
+    next = [done = false]() mutable -> std::optional<QString> {
+      if (done) return std::nullopt;
+      done = true;
+      return QString();
+    };
+  } else if (cli.isSet(once)) {
     next = [record = cli.value(once), done = false]() mutable -> std::optional<QString> {
       if (done) return std::nullopt;
       done = true;
@@ -183,7 +194,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", record.toUtf8().constData());
     std::fflush(stdout);
   };
-  say(first);
+  if (!cli.isSet(fromStdin)) say(first);
 
   QTimer ticker;
   ticker.setTimerType(Qt::PreciseTimer);
@@ -198,7 +209,30 @@ int main(int argc, char** argv) {
     publisher.Publish(*record);
     say(*record);
   });
-  if (!cli.isSet(once)) ticker.start();  // --once: nothing follows, stay until ended
+  // Lines from standard input, published whole as each one ends.
+  QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+  input.setEnabled(cli.isSet(fromStdin));
+  QByteArray pending;
+  QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+    char buffer[4096];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0) {
+      input.setEnabled(false);
+      if (cli.isSet(exitAtEnd)) QCoreApplication::quit();
+      return;
+    }
+    pending.append(buffer, static_cast<qsizetype>(n));
+    for (qsizetype end; (end = pending.indexOf('\n')) >= 0;) {
+      QByteArray line = pending.left(end);
+      pending.remove(0, end + 1);
+      if (line.endsWith('\r')) line.chop(1);
+      const QString record = QString::fromUtf8(line);
+      publisher.Publish(record);
+      say(record);
+    }
+  });
+  // --once and --stdin: nothing follows from the timer; stay until ended.
+  if (!cli.isSet(once) && !cli.isSet(fromStdin)) ticker.start();
   const int code = QCoreApplication::exec();
   publisher.Stop();
   return code;

@@ -1,0 +1,247 @@
+// The real thing end to end: the core over the production adapters, the real
+// engine process on port 9000 and the real feed publisher on a private bus.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/qt/program.hpp"
+
+namespace pasotune::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Ended {};
+
+struct ThrowingEnd : ProgramEnd {
+  [[noreturn]] void End() override { throw Ended{}; }
+};
+
+struct YesBox : MessageBox {
+  std::vector<std::string> shown;
+  MsgResult Show(const std::string& text, const std::string&, MsgButtons buttons,
+                 MsgIcon) override {
+    shown.push_back(text);
+    return buttons == MsgButtons::kYesNo ? MsgResult::kYes : MsgResult::kOk;
+  }
+};
+
+// A line of the engine's transcript: the time and the line it received.
+struct Heard {
+  double seconds;
+  std::string line;
+};
+
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/pasotune-e2e-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    fs::copy_file(VELKOR_EXE, folder_ + "/Velkor.exe");
+    for (const char* picture : {"cancel.ico", "up2.ico"}) {
+      fs::copy_file(std::string(PICTURES_DIR) + "/" + picture, folder_ + "/" + picture);
+    }
+    std::ofstream(folder_ + "/velkor.conf") << "radio = sim\ntranscript = transcript.log\n";
+    ::unsetenv("VELKOR_CONF");
+    ::unsetenv("VELKOR_TRANSCRIPT");
+
+    feed_.setProgram(FEED_EXE);
+    feed_.setArguments({"--stdin", "--quiet"});
+    feed_.start();
+    ASSERT_TRUE(feed_.waitForStarted(5000));
+    ASSERT_TRUE(PumpUntil(
+        [] {
+          return QDBusConnection::sessionBus()
+              .interface()
+              ->isServiceRegistered("dde.Orbitron")
+              .value();
+        },
+        5000))
+        << "the feed never owned its name";
+  }
+
+  void TearDown() override {
+    feed_.terminate();
+    feed_.waitForFinished(3000);
+    EndOurEngines();
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+  }
+
+  // Publishes one record through the feed.
+  void Publish(const std::string& record) {
+    feed_.write((record + "\n").c_str());
+    feed_.waitForBytesWritten(1000);
+  }
+
+  static bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+      if (t.elapsed() > timeoutMs) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      ::usleep(5000);
+    }
+    return true;
+  }
+
+  std::vector<Heard> Transcript() const {
+    std::vector<Heard> heard;
+    std::ifstream in(folder_ + "/transcript.log");
+    for (std::string row; std::getline(in, row);) {
+      std::istringstream fields(row);
+      std::string time, line;
+      if (!std::getline(fields, time, '\t') || !std::getline(fields, line, '\t') || line.empty())
+        continue;
+      int h = 0, m = 0;
+      double s = 0;
+      if (std::sscanf(time.c_str(), "%d:%d:%lf", &h, &m, &s) != 3) continue;
+      heard.push_back({h * 3600.0 + m * 60.0 + s, line});
+    }
+    return heard;
+  }
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    for (const Heard& h : Transcript()) lines.push_back(h.line);
+    return lines;
+  }
+
+  // Ends, by pid, any engine started from this test's folder.
+  void EndOurEngines() const {
+    const std::string ours = folder_ + "/Velkor.exe";
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      std::error_code ec;
+      const fs::path exe = fs::read_symlink(entry.path() / "exe", ec);
+      if (ec || exe.string() != ours) continue;
+      ::kill(std::stoi(entry.path().filename().string()), SIGKILL);
+    }
+  }
+
+  bool EngineRunning() const {
+    const std::string ours = folder_ + "/Velkor.exe";
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      std::error_code ec;
+      if (fs::read_symlink(entry.path() / "exe", ec).string() == ours) return true;
+    }
+    return false;
+  }
+
+  std::string folder_;
+  QProcess feed_;
+};
+
+TEST_F(EndToEnd, TheCoreOverTheRealAdaptersTunesTheRealEngine) {
+  QtClock clock;
+  QtEventPump pump;
+  QtTcpClient tcp;
+  DBusTrackerLink tracker;
+  PosixProcesses processes;
+  StdFiles files(folder_);
+  YesBox box;
+  ThrowingEnd end;
+  Platform platform{clock, pump, tcp, tracker, processes, files, box, end};
+  Pasotune app(platform);
+
+  Publish("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
+  app.Load();
+  ASSERT_TRUE(PumpUntil([&] { return app.form.LabelSat.Caption() == "AO-07"; }, 6000));
+  ASSERT_TRUE(app.form.Command1.Enabled());
+
+  app.form.Command1.Click();
+  ASSERT_TRUE(app.m.Conectado);
+  ASSERT_TRUE(PumpUntil([&] { return app.form.List1.ListCount() >= 2; }, 3000));
+  EXPECT_EQ(app.form.List1.Item(0), "Conectando ...");
+  EXPECT_EQ(app.form.List1.Item(1), "Velkor READY");
+
+  Publish("SNAO-07 DN145950123 UP432149877 DMUSB UMLSB");
+  ASSERT_TRUE(PumpUntil([&] { return Transcript().size() >= 5; }, 6000));
+  const std::vector<Heard> heard = Transcript();
+  const std::vector<std::string> expected = {"SETPORT COM1", "SET FREQ MAIN 432.1499",
+                                             "SET MODE MAIN LSB", "SET FREQ SUB 145.9501",
+                                             "SET MODE SUB USB"};
+  EXPECT_EQ(Lines(), expected);
+  for (std::size_t i = 2; i < heard.size(); ++i) {
+    EXPECT_NEAR(heard[i].seconds - heard[i - 1].seconds, 0.5, 0.1) << heard[i].line;
+  }
+
+  app.form.Command1.Click();  // disconnect: ends the engine
+  EXPECT_TRUE(PumpUntil([&] { return !EngineRunning(); }, 3000));
+  EXPECT_EQ(app.form.List1.Item(app.form.List1.ListCount() - 1), "Desconectado");
+  EXPECT_TRUE(box.shown.empty());
+}
+
+TEST_F(EndToEnd, TheWholeProgramFollowsAPassAndClosesCleanly) {
+  YesBox box;
+  ThrowingEnd end;
+  Program program({folder_, &end, &box});
+  Pasotune& app = program.App();
+  auto* connect = program.View().findChild<QAbstractButton*>("Command1");
+  auto* tone = program.View().findChild<QAbstractButton*>("Command3");
+  ASSERT_NE(connect, nullptr);
+  ASSERT_NE(tone, nullptr);
+
+  Publish("SNSO-50 DN436795000 UP145850000 DMFM UMFM");
+  program.Start();
+  ASSERT_TRUE(PumpUntil(
+      [&] { return connect->isEnabled() && app.form.LabelSat.Caption() == "SO-50"; }, 6000));
+  connect->click();
+  ASSERT_TRUE(app.m.Conectado);
+  EXPECT_EQ(connect->text(), "Desconectar");
+
+  // A few seconds of a pass: each record moves both links.
+  const char* pass[] = {"SNSO-50 DN436798000 UP145849000 DMFM UMFM",
+                        "SNSO-50 DN436796000 UP145849500 DMFM UMFM",
+                        "SNSO-50 DN436796040 UP145849510 DMFM UMFM"};  // within 100 Hz: nothing
+  for (const char* record : pass) {
+    Publish(record);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return app.form.LabelRX.Caption() != "" && app.form.txtDDE.Text() == record; },
+        3000));
+    PumpUntil([] { return false; }, 2200);
+  }
+
+  app.form.ComboST.SetText("123.0");
+  EXPECT_EQ(tone->text(), "CTCSS 123.0");
+  tone->click();
+  connect->click();
+  EXPECT_FALSE(app.m.Conectado);
+  EXPECT_TRUE(PumpUntil([&] { return !EngineRunning(); }, 3000));
+
+  EXPECT_THROW(app.form.RequestClose(), Ended);
+  EXPECT_EQ(box.shown, std::vector<std::string>{"Sale de Pasotune?"});
+
+  std::ifstream config(folder_ + "/config.txt", std::ios::binary);
+  const std::string saved((std::istreambuf_iterator<char>(config)),
+                          std::istreambuf_iterator<char>());
+  EXPECT_EQ(saved, "Puerto=COM1\r\nCTCSS=123.0\r\n");
+  const std::vector<std::string> expected = {
+      "SETPORT COM1",    "SET FREQ MAIN 145.8490", "SET MODE MAIN FM",      "SET FREQ SUB 436.7980",
+      "SET MODE SUB FM", "SET FREQ MAIN 145.8495", "SET FREQ SUB 436.7960", "SET TONE 123.0"};
+  EXPECT_EQ(Lines(), expected);
+}
+
+}  // namespace
+}  // namespace pasotune::test
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
