@@ -3,13 +3,18 @@
 // session bus, and a stand-in engine on 127.0.0.1:9000.
 //
 //   dbus-run-session -- pasotune-bridge-bench [--updates 200] [--spacing 600]
-//                                             [--cpu-seconds 60] [--no-latency] [--no-cpu]
+//                                             [--cpu-seconds 60] [--samples file]
+//                                             [--no-latency] [--no-cpu]
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -34,6 +39,8 @@
 #include "platform/std_files.hpp"
 #include "synthetic_pass.hpp"
 #include "tracker_publisher.hpp"
+
+extern char** environ;
 
 namespace pasotune::bench {
 namespace {
@@ -60,6 +67,7 @@ struct Options {
   int updates = 200;
   int spacingMs = 600;  // the follower pauses 500 ms after each command
   int cpuSeconds = 60;
+  std::string samples;  // file for every latency, one a line
   bool latency = true;
   bool cpu = true;
 };
@@ -95,6 +103,22 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
+// pasotune-feed with these arguments, quiet on stdout; our child, reaped
+// by whoever ends it.
+pid_t SpawnFeed(std::vector<std::string> args) {
+  args.insert(args.begin(), FEED_PATH);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int error = ::posix_spawn(&pid, FEED_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return error == 0 ? pid : -1;
+}
+
 int Fail(const std::string& why) {
   std::fprintf(stderr, "pasotune-bridge-bench: %s\n", why.c_str());
   return 1;
@@ -114,6 +138,8 @@ bool Parse(int argc, char** argv, Options& o) {
       if (!number(o.spacingMs)) return false;
     } else if (a == "--cpu-seconds") {
       if (!number(o.cpuSeconds)) return false;
+    } else if (a == "--samples" && i + 1 < argc) {
+      o.samples = argv[++i];
     } else if (a == "--no-latency") {
       o.latency = false;
     } else if (a == "--no-cpu") {
@@ -132,7 +158,9 @@ std::string Record(std::int64_t downlinkHz) {
 int Run(int argc, char** argv) {
   Options options;
   if (!Parse(argc, argv, options)) {
-    return Fail("usage: [--updates N] [--spacing ms] [--cpu-seconds s] [--no-latency] [--no-cpu]");
+    return Fail(
+        "usage: [--updates N] [--spacing ms] [--cpu-seconds s] [--samples file] [--no-latency] "
+        "[--no-cpu]");
   }
   if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
     return Fail("no session bus: run it under dbus-run-session");
@@ -197,6 +225,11 @@ int Run(int argc, char** argv) {
     std::atomic<bool> done{false};
     std::string failure;
     engine.SkipAll();
+    // Where the time goes: up to the record landing in the text box (bus,
+    // link adapter, event loop), and from there to the engine (core, TCP).
+    std::vector<SteadyClock::time_point> sents;
+    std::vector<SteadyClock::time_point> changes;
+    app.form.txtDDE.changed = [&changes] { changes.push_back(SteadyClock::now()); };
     // Updates come from another thread, as from another process; this one
     // only runs the program's event loop.
     std::thread driver([&] {
@@ -213,6 +246,7 @@ int Run(int argc, char** argv) {
           break;
         }
         latencies.push_back(Ms(line->at - sent));
+        sents.push_back(sent);
       }
       done = true;
       QMetaObject::invokeMethod(
@@ -220,22 +254,34 @@ int Run(int argc, char** argv) {
     });
     while (!done) pump.PumpOnce(1000);
     driver.join();
+    app.form.txtDDE.changed = nullptr;  // it points into this block
     if (!failure.empty()) return Fail(failure);
+    if (!options.samples.empty()) {
+      std::ofstream out(options.samples);
+      for (double ms : latencies) out << ms << "\n";
+    }
     std::printf("latency, tracker update to command at the engine, %zu updates %d ms apart:\n",
                 latencies.size(), options.spacingMs);
     std::printf(
         "  median %.3f ms   p99 %.3f ms   max %.3f ms   (goals: median < 1 ms, p99 < 5 ms)\n",
         Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
+    std::vector<double> toTextBox;
+    for (std::size_t k = 0; k < latencies.size() && k < changes.size(); ++k) {
+      toTextBox.push_back(Ms(changes[k] - sents[k]));
+    }
+    std::printf("  of which up to the text box: median %.3f ms   p99 %.3f ms\n",
+                Percentile(toTextBox, 0.5), Percentile(toTextBox, 0.99));
     std::fflush(stdout);
   }
 
   if (options.cpu) {
     // A real tracker process for this part, so its work is not counted.
     tracker.Stop();
-    QProcess pass;
-    pass.start(QStringLiteral(FEED_PATH),
-               {"--pass", "--start", "270", "--duration", "600", "--quiet"});
-    if (!pass.waitForStarted(5000)) return Fail("cannot start " FEED_PATH);
+    // Plain posix_spawn rather than QProcess, whose notifiers would share
+    // the event loop being measured.
+    const pid_t pass = SpawnFeed({"--pass", "--start", "270", "--duration", "600", "--quiet"});
+    if (pass <= 0) return Fail("cannot start " FEED_PATH);
+    const auto passRunning = [pass] { return ::waitpid(pass, nullptr, WNOHANG) == 0; };
     const auto owned = [] {
       return QDBusConnection::sessionBus()
           .interface()
@@ -243,7 +289,7 @@ int Run(int argc, char** argv) {
           .value();
     };
     if (!PumpUntil(
-            pump, [&] { return owned() || pass.state() != QProcess::Running; }, 5000) ||
+            pump, [&] { return owned() || !passRunning(); }, 5000) ||
         !owned()) {
       return Fail("pasotune-feed did not take the bus name");
     }
@@ -260,8 +306,8 @@ int Run(int argc, char** argv) {
     const double cpu = CpuOfProcess() - cpu0;
     const double engineCpu = engine.CpuSeconds() - engine0;
     const std::size_t commands = engine.LineCount() - lines0;
-    pass.terminate();  // by its pid
-    pass.waitForFinished(5000);
+    ::kill(pass, SIGTERM);  // by its pid
+    ::waitpid(pass, nullptr, 0);
     std::printf(
         "cpu, following a pass around its closest approach, 1 update/s for %.0f s, %zu commands:\n",
         wall, commands);
