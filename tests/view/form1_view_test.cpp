@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -284,6 +286,7 @@ TEST(Binding, AClickOnConectarRunsTheConnectHandler) {
   const QImage picture = command1->icon().pixmap(32).toImage();
   EXPECT_EQ(picture.size(), QSize(32, 32));
   EXPECT_GT(picture.pixelColor(5, 16).red(), 150);
+  QCoreApplication::processEvents();
   EXPECT_GT(w.Find<QListView>("List1")->model()->rowCount(), 0);
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QListView>
 #include <QScrollBar>
 #include <string>
@@ -27,6 +28,9 @@ struct LogView : ::testing::Test {
 TEST_F(LogView, ShowsTheModelsLinesAndSelectsTheChosenOne) {
   view.ShowCentred();
   for (int i = 0; i < 200; ++i) Log("SET FREQ SUB 145.9" + std::to_string(i) + " ñ");
+  // The list catches up once per turn of the event loop, not once per line.
+  EXPECT_EQ(rows->rowCount(), 0);
+  QCoreApplication::processEvents();
   EXPECT_EQ(rows->rowCount(), 200);
   EXPECT_EQ(rows->index(0, 0).data().toString(), QStringLiteral("SET FREQ SUB 145.90 ñ"));
   EXPECT_EQ(rows->index(199, 0).data().toString(), QStringLiteral("SET FREQ SUB 145.9199 ñ"));
@@ -38,14 +42,17 @@ TEST_F(LogView, ShowsTheModelsLinesAndSelectsTheChosenOne) {
   EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(selected.front())));
 
   form.List1.SetListIndex(3);
+  QCoreApplication::processEvents();
   EXPECT_EQ(list->selectionModel()->selectedRows().front().row(), 3);
   EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(rows->index(3, 0))));
   form.List1.SetListIndex(-1);
+  QCoreApplication::processEvents();
   EXPECT_TRUE(list->selectionModel()->selectedRows().isEmpty());
 }
 
 TEST_F(LogView, TheUsersChoiceOfLineReachesTheModel) {
   for (const char* line : {"uno", "dos", "tres"}) Log(line);
+  QCoreApplication::processEvents();
   list->setCurrentIndex(rows->index(1, 0));
   EXPECT_EQ(form.List1.ListIndex(), 1);
 }

@@ -137,8 +137,10 @@ Form1View::Form1View(Form1& form, QWidget* parent)
   list1_->setUniformItemSizes(true);  // keeps a long log cheap to lay out
   SetColours(list1_, QPalette::Base, QColor(64, 64, 64), QPalette::Text, QColor(0, 255, 0));
   Place(list1_, 2040, 240, 4455, 1635);
-  form_.List1.itemAdded = [this] { log_->CatchUp(); };
-  form_.List1.selectionChanged = [this] { ShowSelection(); };
+  // A burst of lines costs one layout of the list, not one per line: the
+  // list catches up once the current handler yields to the event loop.
+  form_.List1.itemAdded = [this] { ShowSelectionSoon(); };
+  form_.List1.selectionChanged = [this] { ShowSelectionSoon(); };
   connect(list1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
             if (!showingSelection_ && current.isValid()) form_.List1.SetListIndex(current.row());
@@ -317,7 +319,15 @@ void Form1View::ShowLamp() {
              Qt::black);
 }
 
+void Form1View::ShowSelectionSoon() {
+  if (selectionPending_) return;
+  selectionPending_ = true;
+  QMetaObject::invokeMethod(
+      this, [this] { ShowSelection(); }, Qt::QueuedConnection);
+}
+
 void Form1View::ShowSelection() {
+  selectionPending_ = false;
   log_->CatchUp();
   const long index = form_.List1.ListIndex();
   showingSelection_ = true;

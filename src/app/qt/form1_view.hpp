@@ -54,6 +54,7 @@ class Form1View : public QWidget {
   void ShowPicture();
   void ShowLamp();
   void ShowSelection();
+  void ShowSelectionSoon();
   void ApplySize();
 
   Form1& form_;
@@ -64,6 +65,7 @@ class Form1View : public QWidget {
   QLineEdit* txtDDE_ = nullptr;
   QSize margins_;  // frame margins the client size was last derived from
   bool showingSelection_ = false;
+  bool selectionPending_ = false;
 };
 
 }  // namespace pasotune
