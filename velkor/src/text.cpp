@@ -1,18 +1,11 @@
 #include "text.hpp"
 
-#include <array>
 #include <cstdint>
 
 namespace velkor {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-// 0x80..0x9F; 0 marks the five bytes Windows-1252 leaves undefined.
-constexpr std::array<char32_t, 32> kHighControls = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 void appendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -70,42 +63,6 @@ char32_t nextCodePoint(std::string_view s, std::size_t& pos) {
 }
 
 }  // namespace
-
-std::string cp1252ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (char ch : bytes) {
-    const auto b = static_cast<unsigned char>(ch);
-    if (b < 0x80) {
-      out += ch;
-    } else if (b < 0xA0) {
-      const char32_t cp = kHighControls[b - 0x80];
-      appendUtf8(out, cp != 0 ? cp : kReplacement);
-    } else {
-      appendUtf8(out, b);
-    }
-  }
-  return out;
-}
-
-std::string utf8ToCp1252(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  std::size_t pos = 0;
-  while (pos < utf8.size()) {
-    const char32_t cp = nextCodePoint(utf8, pos);
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      out += static_cast<char>(cp);
-      continue;
-    }
-    char mapped = '?';
-    for (std::size_t i = 0; i < kHighControls.size(); ++i) {
-      if (kHighControls[i] == cp && cp != 0) mapped = static_cast<char>(0x80 + i);
-    }
-    out += mapped;
-  }
-  return out;
-}
 
 std::string printable(std::string_view utf8, std::size_t maxChars) {
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -4,12 +4,18 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.hpp"
+
 namespace velkor {
 
-// The wire speaks Windows-1252; everything inside the engine is UTF-8.
-std::string cp1252ToUtf8(std::string_view bytes);
-// Characters Windows-1252 lacks become '?'.
-std::string utf8ToCp1252(std::string_view utf8);
+// The wire speaks Windows-1252, as the program's does; everything inside the
+// engine is UTF-8. Characters Windows-1252 lacks become '?'.
+inline std::string cp1252ToUtf8(std::string_view bytes) {
+  return pasotune::Cp1252ToUtf8(bytes);
+}
+inline std::string utf8ToCp1252(std::string_view utf8) {
+  return pasotune::Utf8ToCp1252(utf8);
+}
 
 // For logs and replies: control characters shown as \xNN, cut to maxChars with "...".
 std::string printable(std::string_view utf8, std::size_t maxChars);
