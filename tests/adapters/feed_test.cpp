@@ -93,10 +93,30 @@ TEST_F(FeedProgramTest, FileRecordsArriveInOrder) {
   EXPECT_EQ(feed.exitCode(), 0);
 }
 
+TEST_F(FeedProgramTest, StdinLinesArePublishedAsTheyCome) {
+  feed.start(QStringLiteral(FEED_PATH), {"--stdin", "--exit-at-end"});
+  ASSERT_TRUE(feed.waitForStarted(5000));
+  feed.write("SNA DN1\n");
+  // Printed once published; the name was taken before anything was read.
+  ASSERT_TRUE(feed.waitForReadyRead(5000));
+  EXPECT_EQ(feed.readLine().trimmed().toStdString(), "SNA DN1");
+  Texts got;
+  OpenInto(got);
+  feed.write("SNA DN2\r\nSNA ");  // the last line only half written yet
+  ASSERT_TRUE(test::PumpUntil(pump, [&] { return got.size() >= 2; }));
+  feed.write("DN3\n");
+  ASSERT_TRUE(test::PumpUntil(pump, [&] { return got.size() >= 3; }));
+  EXPECT_EQ(got, (Texts{"SNA DN1", "SNA DN2", "SNA DN3"}));
+  feed.closeWriteChannel();
+  ASSERT_TRUE(feed.waitForFinished(5000));
+  EXPECT_EQ(feed.exitCode(), 0);
+}
+
 TEST_F(FeedProgramTest, RefusesNonsenseArguments) {
   const QStringList cases[] = {
       {},
       {"--pass", "--once", "X"},
+      {"--stdin", "--file", "records.txt"},
       {"--file", "/nonexistent/records.txt"},
       {"--pass", "--modes", "USB"},
       {"--pass", "--speed", "0"},
