@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QListView>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>

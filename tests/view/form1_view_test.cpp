@@ -1,4 +1,5 @@
 #include "app/qt/form1_view.hpp"
+#include "app/qt/log_view.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleOptionGroupBox>
@@ -149,10 +149,9 @@ TEST(Looks, ColoursAndAlignmentOfTheLogAndLabels) {
       EXPECT_EQ(PaintedAt(label, label->rect().center()), l.background);
     }
   }
-  auto* list = w.Find<QListView>("List1");
+  auto* list = w.Find<LogView>("List1");
   EXPECT_EQ(list->palette().color(QPalette::Text), QColor(0, 255, 0));
   EXPECT_EQ(PaintedAt(list, list->rect().center()), QColor(64, 64, 64));
-  EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
 }
 
 TEST(Looks, FramesDrawTheirCaptionInTheTopBorder) {
@@ -226,7 +225,7 @@ TEST(StartingState, AfterTheLoadWithDefaultSettings) {
     EXPECT_TRUE(w.Find<QLabel>(label)->text().isEmpty()) << label;
   }
   EXPECT_EQ(w.Find<QLabel>("Label1")->text(), QStringLiteral("Satélite:"));
-  EXPECT_EQ(w.Find<QListView>("List1")->model()->rowCount(), 0);
+  EXPECT_EQ(w.Find<LogView>("List1")->RowCount(), 0);
   auto* shape = w.Find<QWidget>("Shape1");
   EXPECT_EQ(PaintedAt(shape, shape->rect().center()), QColor(64, 0, 0));
 
@@ -287,7 +286,7 @@ TEST(Binding, AClickOnConectarRunsTheConnectHandler) {
   EXPECT_EQ(picture.size(), QSize(32, 32));
   EXPECT_GT(picture.pixelColor(5, 16).red(), 150);
   QCoreApplication::processEvents();
-  EXPECT_GT(w.Find<QListView>("List1")->model()->rowCount(), 0);
+  EXPECT_GT(w.Find<LogView>("List1")->RowCount(), 0);
 }
 
 TEST(Binding, ChoosingAToneInTheBoxRenamesCommand3Once) {

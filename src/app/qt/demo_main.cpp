@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
-#include <QListView>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>

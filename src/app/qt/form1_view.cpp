@@ -10,7 +10,6 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -18,7 +17,7 @@
 #include <QStyleFactory>
 #include <QToolButton>
 
-#include "app/qt/log_model.hpp"
+#include "app/qt/log_view.hpp"
 #include "app/qt/twips.hpp"
 
 // Resources of a static library are registered by name, at global scope.
@@ -127,25 +126,15 @@ Form1View::Form1View(Form1& form, QWidget* parent)
   Place(command4, 120, 1320, 1575, 375);
   Bind(form_.Command4, command4);
 
-  log_ = new LogModel(form_.List1, this);
-  list1_ = new QListView(this);
+  list1_ = new LogView(form_.List1, this);
   list1_->setObjectName(QStringLiteral("List1"));
   list1_->setFont(MonospaceFont(kSmall, false));
-  list1_->setModel(log_);
-  list1_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list1_->setUniformItemSizes(true);  // keeps a long log cheap to lay out
   SetColours(list1_, QPalette::Base, QColor(64, 64, 64), QPalette::Text, QColor(0, 255, 0));
   Place(list1_, 2040, 240, 4455, 1635);
-  // A burst of lines costs one layout of the list, not one per line: the
-  // list catches up once the current handler yields to the event loop.
+  // A burst of lines costs one repaint of the log, not one per line: the
+  // log catches up once the current handler yields to the event loop.
   form_.List1.itemAdded = [this] { ShowSelectionSoon(); };
   form_.List1.selectionChanged = [this] { ShowSelectionSoon(); };
-  connect(list1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this](const QModelIndex& current) {
-            if (!showingSelection_ && current.isValid()) form_.List1.SetListIndex(current.row());
-          });
-  ShowSelection();
 
   auto* frame2 = new QGroupBox(QStringLiteral("Orbitron"), this);
   frame2->setObjectName(QStringLiteral("Frame2"));
@@ -323,22 +312,12 @@ void Form1View::ShowSelectionSoon() {
   if (selectionPending_) return;
   selectionPending_ = true;
   QMetaObject::invokeMethod(
-      this, [this] { ShowSelection(); }, Qt::QueuedConnection);
-}
-
-void Form1View::ShowSelection() {
-  selectionPending_ = false;
-  log_->CatchUp();
-  const long index = form_.List1.ListIndex();
-  showingSelection_ = true;
-  if (index < 0 || index >= log_->rowCount()) {
-    list1_->selectionModel()->clear();
-  } else {
-    const QModelIndex row = log_->index(static_cast<int>(index));
-    list1_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
-    list1_->scrollTo(row);
-  }
-  showingSelection_ = false;
+      this,
+      [this] {
+        selectionPending_ = false;
+        list1_->CatchUp();
+      },
+      Qt::QueuedConnection);
 }
 
 void Form1View::ApplySize() {

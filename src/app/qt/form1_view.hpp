@@ -15,12 +15,11 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QListView;
 class QToolButton;
 
 namespace pasotune {
 
-class LogModel;
+class LogView;
 
 class Form1View : public QWidget {
   Q_OBJECT
@@ -53,18 +52,15 @@ class Form1View : public QWidget {
   void Bind(Label& model, QLabel* label);
   void ShowPicture();
   void ShowLamp();
-  void ShowSelection();
   void ShowSelectionSoon();
   void ApplySize();
 
   Form1& form_;
-  LogModel* log_ = nullptr;
-  QListView* list1_ = nullptr;
+  LogView* list1_ = nullptr;
   QToolButton* command1_ = nullptr;
   QFrame* shape1_ = nullptr;
   QLineEdit* txtDDE_ = nullptr;
   QSize margins_;  // frame margins the client size was last derived from
-  bool showingSelection_ = false;
   bool selectionPending_ = false;
 };
 
