@@ -58,6 +58,14 @@ QString Form1View::MonospaceFamily() {
   return family;
 }
 
+// Names a control, gives it its font and puts it where the window table says.
+void Form1View::Lay(QWidget* widget, const char* name, double points, bool bold, int left, int top,
+                    int width, int height) const {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setFont(MonospaceFont(points, bold));
+  Place(widget, left, top, width, height);
+}
+
 QFont Form1View::MonospaceFont(double points, bool bold) {
   QFont font(MonospaceFamily());
   font.setStyleHint(QFont::Monospace);
@@ -77,14 +85,10 @@ Form1View::Form1View(Form1& form, QWidget* parent)
   setWindowIcon(QIcon(QStringLiteral(":/pasotune/pasotune.png")));
 
   auto* frame1 = new QGroupBox(QStringLiteral("TS-790"), this);
-  frame1->setObjectName(QStringLiteral("Frame1"));
-  frame1->setFont(MonospaceFont(kSmall, true));
-  Place(frame1, 120, 120, 1815, 1815);
+  Lay(frame1, "Frame1", kSmall, true, 120, 120, 1815, 1815);
 
   auto* hport = new QComboBox(frame1);
-  hport->setObjectName(QStringLiteral("HPORT"));
-  hport->setFont(MonospaceFont(kSmall, true));
-  Place(hport, 120, 360, 1095, 345);
+  Lay(hport, "HPORT", kSmall, true, 120, 360, 1095, 345);
   Bind(form_.HPORT, hport);
 
   shape1_ = new QFrame(frame1);
@@ -95,51 +99,37 @@ Form1View::Form1View(Form1& form, QWidget* parent)
   ShowLamp();
 
   command1_ = new QToolButton(frame1);
-  command1_->setObjectName(QStringLiteral("Command1"));
-  command1_->setFont(MonospaceFont(kSmall, true));
+  Lay(command1_, "Command1", kSmall, true, 120, 840, 1575, 855);
   command1_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   command1_->setIconSize(QSize(32, 32));
   command1_->setIcon(QIcon(QStringLiteral(":/pasotune/up16.png")));
-  Place(command1_, 120, 840, 1575, 855);
   Bind(form_.Command1, command1_);
 
   auto* frame3 = new QGroupBox(QStringLiteral("CTCSS"), this);
-  frame3->setObjectName(QStringLiteral("Frame3"));
-  frame3->setFont(MonospaceFont(kSmall, true));
-  Place(frame3, 120, 1920, 1815, 1815);
+  Lay(frame3, "Frame3", kSmall, true, 120, 1920, 1815, 1815);
 
   auto* comboST = new QComboBox(frame3);
-  comboST->setObjectName(QStringLiteral("ComboST"));
-  comboST->setFont(MonospaceFont(kSmall, true));
-  Place(comboST, 360, 360, 1095, 345);
+  Lay(comboST, "ComboST", kSmall, true, 360, 360, 1095, 345);
   Bind(form_.ComboST, comboST);
 
   auto* command3 = new QPushButton(frame3);
-  command3->setObjectName(QStringLiteral("Command3"));
-  command3->setFont(MonospaceFont(kSmall, false));
-  Place(command3, 120, 840, 1575, 375);
+  Lay(command3, "Command3", kSmall, false, 120, 840, 1575, 375);
   Bind(form_.Command3, command3);
 
   auto* command4 = new QPushButton(frame3);
-  command4->setObjectName(QStringLiteral("Command4"));
-  command4->setFont(MonospaceFont(kSmall, false));
-  Place(command4, 120, 1320, 1575, 375);
+  Lay(command4, "Command4", kSmall, false, 120, 1320, 1575, 375);
   Bind(form_.Command4, command4);
 
   list1_ = new LogView(form_.List1, this);
-  list1_->setObjectName(QStringLiteral("List1"));
-  list1_->setFont(MonospaceFont(kSmall, false));
+  Lay(list1_, "List1", kSmall, false, 2040, 240, 4455, 1635);
   SetColours(list1_, QPalette::Base, QColor(64, 64, 64), QPalette::Text, QColor(0, 255, 0));
-  Place(list1_, 2040, 240, 4455, 1635);
   // A burst of lines costs one repaint of the log, not one per line: the
   // log catches up once the current handler yields to the event loop.
   form_.List1.itemAdded = [this] { ShowSelectionSoon(); };
   form_.List1.selectionChanged = [this] { ShowSelectionSoon(); };
 
   auto* frame2 = new QGroupBox(QStringLiteral("Orbitron"), this);
-  frame2->setObjectName(QStringLiteral("Frame2"));
-  frame2->setFont(MonospaceFont(kLarge, false));
-  Place(frame2, 2040, 1920, 4455, 1815);
+  Lay(frame2, "Frame2", kLarge, false, 2040, 1920, 4455, 1815);
 
   struct Caption {
     const char* name;
@@ -175,9 +165,7 @@ Form1View::Form1View(Form1& form, QWidget* parent)
 
   // These two lie beyond the window's edges, as in the original layout.
   auto* command2 = new QPushButton(this);
-  command2->setObjectName(QStringLiteral("Command2"));
-  command2->setFont(MonospaceFont(kLarge, false));
-  Place(command2, 6720, 600, 1815, 735);
+  Lay(command2, "Command2", kLarge, false, 6720, 600, 1815, 735);
   Bind(form_.Command2, command2);
 
   txtDDE_ = new QLineEdit(this);

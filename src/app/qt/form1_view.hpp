@@ -45,6 +45,8 @@ class Form1View : public QWidget {
   int X(int twips) const;
   int Y(int twips) const;
   void Place(QWidget* widget, int left, int top, int width, int height) const;
+  void Lay(QWidget* widget, const char* name, double points, bool bold, int left, int top,
+           int width, int height) const;
   QLabel* ValueLabel(QWidget* parent, const char* name, QColor text, Qt::Alignment align,
                      double points, bool bold);
   void Bind(Button& model, QAbstractButton* button);
