@@ -147,21 +147,24 @@ Form1View::Form1View(Form1& form, QWidget* parent)
   }
   const QColor green(0, 128, 0), blue(0, 0, 128), red(255, 0, 0);
   const Qt::Alignment left = Qt::AlignLeft | Qt::AlignTop, centre = Qt::AlignHCenter | Qt::AlignTop;
-  QLabel* labelSat = ValueLabel(frame2, "LabelSat", green, left, kLarge, true);
-  Place(labelSat, 1440, 360, 2775, 255);
-  Bind(form_.LabelSat, labelSat);
-  QLabel* labelTX = ValueLabel(frame2, "LabelTX", blue, left, kLarge, false);
-  Place(labelTX, 1440, 840, 1935, 255);
-  Bind(form_.LabelTX, labelTX);
-  QLabel* labelModoTX = ValueLabel(frame2, "LabelModoTX", red, centre, kLarge, false);
-  Place(labelModoTX, 3360, 840, 975, 255);
-  Bind(form_.LabelModoTX, labelModoTX);
-  QLabel* labelRX = ValueLabel(frame2, "LabelRX", blue, left, kLarge, false);
-  Place(labelRX, 1440, 1200, 1935, 255);
-  Bind(form_.LabelRX, labelRX);
-  QLabel* labelModoRX = ValueLabel(frame2, "LabelModoRX", red, centre, kLarge, false);
-  Place(labelModoRX, 3360, 1200, 975, 255);
-  Bind(form_.LabelModoRX, labelModoRX);
+  struct Value {
+    Label& model;
+    const char* name;
+    QColor text;
+    Qt::Alignment align;
+    bool bold;
+    int left, top, width, height;
+  };
+  for (const Value& v :
+       {Value{form_.LabelSat, "LabelSat", green, left, true, 1440, 360, 2775, 255},
+        Value{form_.LabelTX, "LabelTX", blue, left, false, 1440, 840, 1935, 255},
+        Value{form_.LabelModoTX, "LabelModoTX", red, centre, false, 3360, 840, 975, 255},
+        Value{form_.LabelRX, "LabelRX", blue, left, false, 1440, 1200, 1935, 255},
+        Value{form_.LabelModoRX, "LabelModoRX", red, centre, false, 3360, 1200, 975, 255}}) {
+    QLabel* label = ValueLabel(frame2, v.name, v.text, v.align, kLarge, v.bold);
+    Place(label, v.left, v.top, v.width, v.height);
+    Bind(v.model, label);
+  }
 
   // These two lie beyond the window's edges, as in the original layout.
   auto* command2 = new QPushButton(this);
