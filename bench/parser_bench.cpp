@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 #include "tracking/frequency_text.hpp"
 #include "tracking/leer_tracking.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 #include "app/settings.hpp"
 #include "platform/text.hpp"
 #include "tracking/frequency_text.hpp"

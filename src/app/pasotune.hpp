@@ -2,7 +2,7 @@
 // wired to the platform's ports. Holds no toolkit.
 #pragma once
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 #include "app/settings.hpp"
 #include "engine/channel.hpp"
 #include "engine/connection.hpp"

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 #include "engine/channel.hpp"
 #include "platform/ports.hpp"
 

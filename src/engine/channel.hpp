@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 #include "platform/ports.hpp"
 
 namespace pasotune {

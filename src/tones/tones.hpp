@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 #include "engine/channel.hpp"
 
 namespace pasotune {

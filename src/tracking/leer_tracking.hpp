@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 
 namespace pasotune {
 

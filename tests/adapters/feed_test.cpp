@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
 #include "platform/qt/qt_event_pump.hpp"
 #include "support.hpp"

@@ -1,5 +1,5 @@
-#include "app/qt/form1_view.hpp"
-#include "app/qt/log_view.hpp"
+#include "view/qt/form1_view.hpp"
+#include "view/qt/log_view.hpp"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/qt/twips.hpp"
+#include "view/qt/twips.hpp"
 #include "sim_window.hpp"
 
 namespace pasotune::test {

@@ -6,9 +6,9 @@
 #include <QScrollBar>
 #include <string>
 
-#include "app/form1.hpp"
-#include "app/qt/form1_view.hpp"
-#include "app/qt/log_view.hpp"
+#include "form/form1.hpp"
+#include "view/qt/form1_view.hpp"
+#include "view/qt/log_view.hpp"
 
 namespace pasotune::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/pasotune.hpp"
-#include "app/qt/form1_view.hpp"
+#include "view/qt/form1_view.hpp"
 #include "platform/sim/sim.hpp"
 #include "platform/std_files.hpp"
 

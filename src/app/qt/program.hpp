@@ -4,8 +4,8 @@
 #include <string>
 
 #include "app/pasotune.hpp"
-#include "app/qt/form1_view.hpp"
-#include "app/qt/qt_message_box.hpp"
+#include "view/qt/form1_view.hpp"
+#include "view/qt/qt_message_box.hpp"
 #include "platform/posix/exit_program_end.hpp"
 #include "platform/posix/posix_processes.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"

@@ -1,4 +1,4 @@
-#include "app/qt/log_view.hpp"
+#include "view/qt/log_view.hpp"
 
 #include <QFontMetrics>
 #include <QKeyEvent>

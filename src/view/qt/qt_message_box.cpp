@@ -1,4 +1,4 @@
-#include "app/qt/qt_message_box.hpp"
+#include "view/qt/qt_message_box.hpp"
 
 #include <QMessageBox>
 #include <QString>

@@ -8,7 +8,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "app/form1.hpp"
+#include "form/form1.hpp"
 
 class QAbstractButton;
 class QComboBox;

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/controls.hpp"
+#include "form/controls.hpp"
 
 namespace pasotune {
 

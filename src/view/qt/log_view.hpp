@@ -6,7 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QString>
 
-#include "app/controls.hpp"
+#include "form/controls.hpp"
 
 namespace pasotune {
 

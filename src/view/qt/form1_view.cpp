@@ -1,4 +1,4 @@
-#include "app/qt/form1_view.hpp"
+#include "view/qt/form1_view.hpp"
 
 #include <QBuffer>
 #include <QCloseEvent>
@@ -17,8 +17,8 @@
 #include <QStyleFactory>
 #include <QToolButton>
 
-#include "app/qt/log_view.hpp"
-#include "app/qt/twips.hpp"
+#include "view/qt/log_view.hpp"
+#include "view/qt/twips.hpp"
 
 // Resources of a static library are registered by name, at global scope.
 static void InitArtwork() {
