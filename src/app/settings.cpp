@@ -51,7 +51,7 @@ void Settings::CargarConfiguracion() {
     return;
   }
   try {
-    bytes = p_.files.ReadBytes(ruta);
+    bytes = p_.files.ReadBytes(ruta, kMaxConfigBytes);
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(std::string("no se pudo leer la configuración ") + e.what()));
     return;

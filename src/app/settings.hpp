@@ -12,6 +12,8 @@
 namespace pasotune {
 
 inline constexpr std::string_view kConfigPorDefecto = "Puerto=COM1\r\nCTCSS=88.5\r\n";
+// Two short lines; anything past this is not a settings file we wrote.
+inline constexpr std::size_t kMaxConfigBytes = 64 * 1024;
 
 class Settings {
  public:

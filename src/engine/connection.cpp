@@ -9,6 +9,8 @@ namespace pasotune {
 namespace {
 constexpr std::string_view kConectar = "Conectar";
 constexpr std::string_view kDesconectar = "Desconectar";
+// A button picture is a few kilobytes; a larger file is not one.
+constexpr std::size_t kMaxPictureBytes = 1024 * 1024;
 }  // namespace
 
 std::string QuitarCrLf(std::string_view text) {
@@ -158,7 +160,7 @@ void Connection::CargarImagen(std::string_view file) {
   // A picture that cannot be read keeps the previous one.
   try {
     form_.Command1.SetPicture(
-        p_.files.ReadBytes(p_.files.ProgramFolder() + "/" + std::string(file)));
+        p_.files.ReadBytes(p_.files.ProgramFolder() + "/" + std::string(file), kMaxPictureBytes));
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(e.what()));
   }

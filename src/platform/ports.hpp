@@ -2,6 +2,7 @@
 // platform/posix, the deterministic doubles in platform/sim.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -111,7 +112,9 @@ class Files {
   // except at the root.
   virtual std::string ProgramFolder() = 0;
   virtual bool IsPlainFile(const std::string& path) = 0;
-  virtual std::string ReadBytes(const std::string& path) = 0;  // throws PortError
+  // At most maxBytes from the start of the file, so a huge or endless file
+  // costs no more than that. Throws PortError.
+  virtual std::string ReadBytes(const std::string& path, std::size_t maxBytes) = 0;
   // Replaces the file whole or leaves it as it was. Throws PortError.
   virtual void WriteBytes(const std::string& path, std::string_view bytes) = 0;
 };

@@ -1,5 +1,6 @@
 #include "platform/std_files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -26,12 +27,17 @@ bool StdFiles::IsPlainFile(const std::string& path) {
   return fs::is_regular_file(fs::path(path), ec);
 }
 
-std::string StdFiles::ReadBytes(const std::string& path) {
+std::string StdFiles::ReadBytes(const std::string& path, std::size_t maxBytes) {
   std::error_code ec;
   if (fs::is_directory(path, ec)) throw PortError(Describe(path, "es una carpeta"));
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PortError(Describe(path, std::strerror(errno)));
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  char buffer[16 * 1024];
+  while (bytes.size() < maxBytes && in) {
+    in.read(buffer, static_cast<std::streamsize>(std::min(sizeof buffer, maxBytes - bytes.size())));
+    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
   if (in.bad()) throw PortError(Describe(path, "error de lectura"));
   return bytes;
 }
