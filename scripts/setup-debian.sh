@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs what building, running and testing Pasotune needs on Debian 12.
+# Installs what building, running and testing Pasotune needs on Debian 12:
+# the Linux build, and the Windows build (mingw-w64) with Wine to test it.
 set -e
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
@@ -12,4 +13,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   dbus dbus-bin dbus-daemon \
   libhamlib-dev libhamlib-utils \
   xvfb xauth fonts-dejavu-core \
-  procps >/dev/null
+  procps \
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 >/dev/null

@@ -1,6 +1,5 @@
 // Plays a few tracking records through the whole core against a scripted
 // engine, in virtual time, and prints what went over the wire.
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,13 +9,13 @@
 #include "app/pasotune.hpp"
 #include "platform/sim/sim.hpp"
 #include "platform/std_files.hpp"
+#include "platform/temp_folder.hpp"
 
 using namespace pasotune;
 
 int main() {
   namespace fs = std::filesystem;
-  std::string folder = (fs::temp_directory_path() / "pasotune-demo-XXXXXX").string();
-  if (!::mkdtemp(folder.data())) return 1;
+  const std::string folder = MakeTempFolder("pasotune-demo-");
   for (const char* name : {"Velkor.exe", "cancel.ico", "up2.ico"})
     std::ofstream(folder + "/" + name) << "x";
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
-#if __has_include(<unistd.h>)
+#if __has_include(<unistd.h>) && !defined(_WIN32)
 #include <unistd.h>
 #define PASOTUNE_HAVE_FSYNC 1
 #endif

@@ -1,17 +1,14 @@
 #include "harness.hpp"
 
-#include <unistd.h>
 #include <cstdlib>
+
+#include "platform/temp_folder.hpp"
 
 namespace pasotune::test {
 
 namespace fs = std::filesystem;
 
-TempFolder::TempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "pasotune-test-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
+TempFolder::TempFolder() : path_(MakeTempFolder("pasotune-test-")) {}
 
 TempFolder::~TempFolder() {
   std::error_code ec;

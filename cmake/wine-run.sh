@@ -1,0 +1,16 @@
+#!/bin/sh
+# Runs a Windows program under Wine with no display:
+#   wine-run.sh PREFIX PROGRAM.exe [ARGS...]
+# in the Wine prefix PREFIX (PASOTUNE_WINEPREFIX overrides it), made with the
+# null graphics driver if it is not there yet. A test run makes it afresh
+# first (wine-prefix.sh, a CTest fixture).
+set -e
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=${PASOTUNE_WINEPREFIX:-$1}
+shift
+"$here/wine-prefix.sh" "$prefix" --keep
+export WINEPREFIX="$prefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+unset DISPLAY WAYLAND_DISPLAY
+exec wine "$@"
