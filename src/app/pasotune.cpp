@@ -81,7 +81,7 @@ void Pasotune::Form_Load() {
 
 void Pasotune::Timer1_Timer() {
   form.Timer1.SetEnabled(false);
-  const std::string motor = platform.files.ProgramFolder() + "/" + std::string(engine::kImageName);
+  const std::string motor = platform.InProgramFolder(engine::kImageName);
   if (!platform.files.IsPlainFile(motor)) {
     platform.messages.Show("Falta motor Velkor.exe", std::string(kTituloPrograma), MsgButtons::kOk,
                            MsgIcon::kNone);

@@ -38,7 +38,7 @@ std::string RemoveAll(std::string_view line, std::string_view key) {
 }
 
 std::string Settings::Ruta() const {
-  return p_.files.ProgramFolder() + "/config.txt";
+  return p_.InProgramFolder("config.txt");
 }
 
 void Settings::CargarConfiguracion() {

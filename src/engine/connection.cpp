@@ -145,7 +145,7 @@ void Connection::MatarMotor() {
 
 void Connection::ArrancarMotor() {
   try {
-    p_.processes.Start(p_.files.ProgramFolder() + "/" + std::string(engine::kImageName));
+    p_.processes.Start(p_.InProgramFolder(engine::kImageName));
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(e.what()));
   }
@@ -160,7 +160,7 @@ void Connection::CargarImagen(std::string_view file) {
   // A picture that cannot be read keeps the previous one.
   try {
     form_.Command1.SetPicture(
-        p_.files.ReadBytes(p_.files.ProgramFolder() + "/" + std::string(file), kMaxPictureBytes));
+        p_.files.ReadBytes(p_.InProgramFolder(file), kMaxPictureBytes));
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(e.what()));
   }

@@ -149,6 +149,15 @@ struct Platform {
   MessageBox& messages;
   ProgramEnd& programEnd;
   char decimalSeparator = '.';  // from the user's number settings
+  char folderSeparator = '/';   // the platform's; '\\' on Windows
+
+  // name in the program's folder.
+  std::string InProgramFolder(std::string_view name) {
+    std::string path = files.ProgramFolder();
+    path += folderSeparator;
+    path += name;
+    return path;
+  }
 };
 
 }  // namespace pasotune

@@ -60,6 +60,13 @@ TEST_F(Connection, EngineListeningAtOnce) {
   EXPECT_THAT(w.Log(), ElementsAre("Conectando ...", "Velkor READY"));
 }
 
+TEST_F(Connection, TheEnginePathUsesThePlatformsFolderSeparator) {
+  w.platform.folderSeparator = '\\';
+  Click();
+  EXPECT_THAT(ProcessCalls(),
+              ElementsAre("end Velkor.exe", "start " + w.folder.Path() + "\\Velkor.exe"));
+}
+
 TEST_F(Connection, EngineNeverListening) {
   struct Case {
     const char* name;
