@@ -40,3 +40,35 @@ function(pasotune_wine_test name)
     set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED wine_prefix)
   endif()
 endfunction()
+
+# Tests that start pasotune or Velkor.exe on port 9000 run in private PID,
+# mount and network namespaces (scripts/private-world.sh), so they can
+# neither end nor be ended by another run's engine, nor a user's. Where the
+# machine gives no namespaces they share CTest's resource lock instead.
+if(NOT PASOTUNE_WINE AND NOT DEFINED PASOTUNE_PRIVATE_WORLD)
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/private-world.sh --check
+    RESULT_VARIABLE private_world_rc OUTPUT_QUIET ERROR_QUIET)
+  if(private_world_rc EQUAL 0)
+    set(PASOTUNE_PRIVATE_WORLD ${PROJECT_SOURCE_DIR}/scripts/private-world.sh)
+    message(STATUS "Engine tests run in private namespaces")
+  else()
+    set(PASOTUNE_PRIVATE_WORLD "")
+    message(STATUS "No namespaces here: engine tests take turns under a resource lock")
+  endif()
+endif()
+
+# The command prefix for such a test, and what it needs beside it:
+#   add_test(NAME x COMMAND ${PASOTUNE_IN_PRIVATE_WORLD} prog ...)
+#   pasotune_engine_test(x)
+set(PASOTUNE_IN_PRIVATE_WORLD ${PASOTUNE_PRIVATE_WORLD})
+function(pasotune_engine_test)
+  if(NOT PASOTUNE_PRIVATE_WORLD)
+    set_tests_properties(${ARGN} PROPERTIES RESOURCE_LOCK velkor_engine)
+  endif()
+endfunction()
+# The same for every test discovered in a GoogleTest executable.
+function(pasotune_engine_test_target target)
+  if(PASOTUNE_PRIVATE_WORLD)
+    set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR ${PASOTUNE_PRIVATE_WORLD})
+  endif()
+endfunction()
