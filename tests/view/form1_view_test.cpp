@@ -10,6 +10,8 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "view/qt/twips.hpp"
 #include "sim_window.hpp"
+#include "view/qt/twips.hpp"
 
 namespace pasotune::test {
 namespace {
@@ -91,11 +93,23 @@ struct Typeface {
   bool bold;
 };
 
+// What the user sees of a monospace face: a narrow and a wide letter take
+// the same room.
+void ExpectMonospace(const QWidget* widget) {
+  const QFontMetricsF metrics(widget->font(), widget);
+  EXPECT_GT(metrics.horizontalAdvance(QLatin1Char('i')), 0);
+  EXPECT_EQ(metrics.horizontalAdvance(QLatin1Char('i')),
+            metrics.horizontalAdvance(QLatin1Char('W')));
+}
+
 TEST(Fonts, MonospaceAtTheGivenSizesBoldWhereSaid) {
   SimWindow w;
-  const QString family = QFontDatabase::families().contains(QStringLiteral("Consolas"))
-                             ? QStringLiteral("Consolas")
-                             : QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+  const QStringList installed = QFontDatabase::families();
+  const QString family =
+      installed.contains(QStringLiteral("Consolas")) ? QStringLiteral("Consolas")
+      : installed.contains(QStringLiteral("Inconsolata"))
+          ? QStringLiteral("Inconsolata")
+          : QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
   for (const Typeface& t : {Typeface{"Frame1", 9.75, true}, Typeface{"HPORT", 9.75, true},
                             Typeface{"Command1", 9.75, true}, Typeface{"Frame3", 9.75, true},
                             Typeface{"ComboST", 9.75, true}, Typeface{"Command3", 9.75, false},
@@ -106,13 +120,70 @@ TEST(Fonts, MonospaceAtTheGivenSizesBoldWhereSaid) {
                             Typeface{"Label3", 12, false}, Typeface{"LabelRX", 12, false},
                             Typeface{"LabelModoRX", 12, false}, Typeface{"Command2", 12, false}}) {
     SCOPED_TRACE(t.name);
-    const QFont font = w.Find<QWidget>(t.name)->font();
-    EXPECT_EQ(font.family(), family);
+    const QWidget* widget = w.Find<QWidget>(t.name);
+    const QFont font = widget->font();
+    EXPECT_EQ(font.family().toStdString(), family.toStdString());
+    EXPECT_EQ(QFontInfo(font).family().toStdString(), family.toStdString());
     EXPECT_DOUBLE_EQ(font.pointSizeF(), t.points);
     EXPECT_EQ(font.bold(), t.bold);
-    EXPECT_TRUE(QFontInfo(font).fixedPitch());
+    ExpectMonospace(widget);
   }
   EXPECT_EQ(w.Find<QWidget>("txtDDE")->font(), QApplication::font(w.Find<QWidget>("txtDDE")));
+}
+
+// Every text a control can show, set through the model, fits the control:
+// with the family the window chooses here, and with every other monospace
+// face installed, any of which a desktop may have in its place.
+TEST(Fonts, EveryCaptionFitsItsControlInEachFace) {
+  QStringList faces{QString()};
+  for (const QString& family : QFontDatabase::families()) {
+    if (QFontDatabase::isFixedPitch(family) || family.contains(QStringLiteral("Mono"))) {
+      faces << family;
+    }
+  }
+  ASSERT_GE(faces.size(), 3);  // the chosen one and at least one other, each by name
+  for (const QString& family : faces) {
+    SimWindow w(family);
+    Form1& f = w.app.form;
+    SCOPED_TRACE(w.Find<QWidget>("Label1")->font().family().toStdString());
+
+    const auto fits = [&](const char* name, const QString& text, int needed) {
+      const QWidget* widget = w.Find<QWidget>(name);
+      EXPECT_LE(needed, widget->width()) << name << " \"" << text.toStdString() << "\"";
+    };
+    const auto label = [&](const char* name) {
+      const auto* l = w.Find<QLabel>(name);
+      fits(name, l->text(), QFontMetrics(l->font(), l).horizontalAdvance(l->text()));
+      ExpectMonospace(l);
+    };
+    const auto button = [&](const char* name, Button& model, const std::string& caption) {
+      model.SetCaption(caption);
+      const auto* b = w.Find<QAbstractButton>(name);
+      ASSERT_EQ(b->text().toStdString(), caption);
+      fits(name, b->text(), b->sizeHint().width());
+    };
+
+    for (const char* name : {"Label1", "Label2", "Label3"}) label(name);
+    // The widest frequency a whole number of Hz can make.
+    for (Label* model : {&f.LabelTX, &f.LabelRX}) model->SetCaption("-2147.483648");
+    label("LabelTX");
+    label("LabelRX");
+    for (const char* caption : {"Conectar", "Desconectar"}) button("Command1", f.Command1, caption);
+    for (const std::string& tone : f.ComboST.Items()) {
+      button("Command3", f.Command3, "CTCSS " + tone);
+    }
+    button("Command4", f.Command4, "CTCSS OFF ");
+    button("Command2", f.Command2, "Orbitron");
+    for (const char* name : {"HPORT", "ComboST"}) {
+      const auto* box = w.Find<QComboBox>(name);
+      ASSERT_GT(box->count(), 0);
+      fits(name, box->itemText(box->count() - 1), box->sizeHint().width());
+    }
+    for (const char* name : {"Frame1", "Frame2", "Frame3"}) {
+      const auto* frame = w.Find<QGroupBox>(name);
+      fits(name, frame->title(), frame->minimumSizeHint().width());
+    }
+  }
 }
 
 // The colour a widget really paints at a point.

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "app/pasotune.hpp"
-#include "view/qt/form1_view.hpp"
 #include "platform/sim/sim.hpp"
 #include "platform/std_files.hpp"
+#include "view/qt/form1_view.hpp"
 
 namespace pasotune::test {
 
@@ -31,13 +31,14 @@ struct SimWindow {
   std::unique_ptr<Form1View> view;
 
   // The program folder holds the engine and both pictures, as shipped.
-  SimWindow() {
+  // family: the window's monospace family; empty takes the program's choice.
+  explicit SimWindow(const QString& family = {}) {
     QFile engine(folder.filePath(QStringLiteral("Velkor.exe")));
     engine.open(QIODevice::WriteOnly);
     for (const char* picture : {"cancel.ico", "up2.ico"}) {
       QFile::copy(kResources + "/" + picture, folder.filePath(QString::fromLatin1(picture)));
     }
-    view = std::make_unique<Form1View>(app.form);
+    view = std::make_unique<Form1View>(app.form, nullptr, family);
     app.Load();
   }
 

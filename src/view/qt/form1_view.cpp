@@ -4,6 +4,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -16,6 +18,8 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QToolButton>
+
+#include <cmath>
 
 #include "view/qt/log_view.hpp"
 #include "view/qt/twips.hpp"
@@ -31,6 +35,8 @@ namespace {
 
 constexpr double kSmall = 9.75;
 constexpr double kLarge = 12;
+// Consolas's characters are 1126 of its 2048 units to the em wide.
+constexpr double kConsolasAdvance = 1126.0 / 2048.0;
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
@@ -52,33 +58,46 @@ void SetColours(QWidget* widget, QPalette::ColorRole background, QColor back,
 }  // namespace
 
 QString Form1View::MonospaceFamily() {
-  static const QString family = QFontDatabase::families().contains(QStringLiteral("Consolas"))
-                                    ? QStringLiteral("Consolas")
-                                    : QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+  static const QString family = [] {
+    const QStringList installed = QFontDatabase::families();
+    for (const QString& name : {QStringLiteral("Consolas"), QStringLiteral("Inconsolata")}) {
+      if (installed.contains(name)) return name;
+    }
+    // The real family behind an alias such as "monospace".
+    return QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
+  }();
   return family;
+}
+
+QFont Form1View::MonospaceFont(const QString& family, double points, bool bold) {
+  QFont font(family);
+  font.setStyleHint(QFont::Monospace);
+  font.setBold(bold);
+  // Measured large, where hinting does not skew the width.
+  constexpr int kProbe = 1000;
+  font.setPixelSize(kProbe);
+  const double advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('W')) / kProbe;
+  if (advance > kConsolasAdvance) {
+    font.setStretch(static_cast<int>(std::floor(100 * kConsolasAdvance / advance)));
+  }
+  font.setPointSizeF(points);
+  return font;
 }
 
 // Names a control, gives it its font and puts it where the window table says.
 void Form1View::Lay(QWidget* widget, const char* name, double points, bool bold, int left, int top,
                     int width, int height) const {
   widget->setObjectName(QString::fromLatin1(name));
-  widget->setFont(MonospaceFont(points, bold));
+  widget->setFont(MonospaceFont(family_, points, bold));
   Place(widget, left, top, width, height);
 }
 
-QFont Form1View::MonospaceFont(double points, bool bold) {
-  QFont font(MonospaceFamily());
-  font.setStyleHint(QFont::Monospace);
-  font.setPointSizeF(points);
-  font.setBold(bold);
-  return font;
-}
-
-Form1View::Form1View(Form1& form, QWidget* parent)
+Form1View::Form1View(Form1& form, QWidget* parent, const QString& family)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      form_(form) {
+      form_(form),
+      family_(family.isEmpty() ? MonospaceFamily() : family) {
   InitArtwork();
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(Q(form_.caption));
@@ -141,7 +160,7 @@ Form1View::Form1View(Form1& form, QWidget* parent)
                            Caption{"Label3", "Bajada:", 120, 1200, 1215, 375}}) {
     auto* label = new QLabel(QString::fromUtf8(c.text), frame2);
     label->setObjectName(QString::fromLatin1(c.name));
-    label->setFont(MonospaceFont(kLarge, false));
+    label->setFont(MonospaceFont(family_, kLarge, false));
     label->setAlignment(Qt::AlignRight | Qt::AlignTop);
     Place(label, c.left, c.top, c.width, c.height);
   }
@@ -234,7 +253,7 @@ QLabel* Form1View::ValueLabel(QWidget* parent, const char* name, QColor text, Qt
                               double points, bool bold) {
   auto* label = new QLabel(parent);
   label->setObjectName(QString::fromLatin1(name));
-  label->setFont(MonospaceFont(points, bold));
+  label->setFont(MonospaceFont(family_, points, bold));
   label->setAlignment(align);
   label->setTextFormat(Qt::PlainText);  // the tracker's text is never markup
   SetColours(label, QPalette::Window, QColor(224, 224, 224), QPalette::WindowText, text);

@@ -25,7 +25,9 @@ class Form1View : public QWidget {
   Q_OBJECT
 
  public:
-  explicit Form1View(Form1& form, QWidget* parent = nullptr);
+  // family: the monospace family the window is drawn in; empty takes
+  // MonospaceFamily().
+  explicit Form1View(Form1& form, QWidget* parent = nullptr, const QString& family = {});
   ~Form1View() override;
   Form1View(const Form1View&) = delete;
   Form1View& operator=(const Form1View&) = delete;
@@ -33,9 +35,12 @@ class Form1View : public QWidget {
   // Shows the window with its outer frame centred on the screen.
   void ShowCentred();
 
-  // "Consolas" where installed, otherwise the system's monospace family.
+  // Consolas where installed, then Inconsolata, the face closest to it,
+  // then the system's fixed font.
   static QString MonospaceFamily();
-  static QFont MonospaceFont(double points, bool bold);
+  // The family at the size; a face wider than Consolas is narrowed to its
+  // advance, so every caption keeps the room the layout gives it.
+  static QFont MonospaceFont(const QString& family, double points, bool bold);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -58,6 +63,7 @@ class Form1View : public QWidget {
   void ApplySize();
 
   Form1& form_;
+  QString family_;
   LogView* list1_ = nullptr;
   QToolButton* command1_ = nullptr;
   QFrame* shape1_ = nullptr;
