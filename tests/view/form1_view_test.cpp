@@ -7,6 +7,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -20,6 +21,7 @@
 #include <QScreen>
 #include <QStyleOptionGroupBox>
 #include <QToolButton>
+#include <QWindow>
 #include <string>
 #include <vector>
 
@@ -493,6 +495,54 @@ TEST(Binding, TheCloseRequestAsksTheModel) {
     EXPECT_EQ(view.close(), !refuse);
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(view.isVisible(), refuse);
+  }
+}
+
+// Two ways a close is asked for: the program's own request (a signal), and
+// the window system's (the close box) as it reaches the window.
+struct CloseWay {
+  const char* name;
+  bool (*request)(Form1View&);
+};
+const CloseWay kCloseWays[] = {
+    {"RequestClose", [](Form1View& v) { return v.RequestClose(); }},
+    {"window system",
+     [](Form1View& v) {
+       QCloseEvent event;
+       QCoreApplication::sendEvent(v.windowHandle(), &event);
+       return event.isAccepted();
+     }},
+};
+
+// The close sequence handles events in its pauses, so a second request can
+// come while the first runs: it is refused, and the window stays on screen.
+TEST(Binding, ASecondCloseDuringTheFirstLeavesTheWindowOnScreen) {
+  for (const CloseWay& first : kCloseWays) {
+    for (const CloseWay& second : kCloseWays) {
+      SCOPED_TRACE(std::string(first.name) + " then " + second.name);
+      Form1 form;
+      Form1View view(form);
+      int asked = 0;
+      bool secondGranted = true, onScreenDuring = false;
+      form.queryUnload = [&] {
+        if (++asked > 1) return true;
+        secondGranted = second.request(view);
+        QCoreApplication::processEvents();
+        onScreenDuring = view.isVisible() && view.windowHandle()->handle() != nullptr &&
+                         view.windowHandle()->isVisible();
+        return true;  // the first is refused too, as after No
+      };
+      view.ShowCentred();
+      EXPECT_FALSE(first.request(view));
+      EXPECT_FALSE(secondGranted);
+      EXPECT_TRUE(onScreenDuring);
+      EXPECT_EQ(asked, 1);
+      QCoreApplication::processEvents();
+      EXPECT_TRUE(view.isVisible());
+      // Once the first is over, the next request is asked again.
+      EXPECT_FALSE(second.request(view));
+      EXPECT_EQ(asked, 2);
+    }
   }
 }
 

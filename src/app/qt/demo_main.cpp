@@ -1,6 +1,7 @@
 // Runs the real program offscreen and plays the user: waits for Conectar to
 // come alive, clicks it, follows the pass for a while, prints the engine's
-// transcript, saves a screenshot and closes, answering every box itself.
+// transcript, saves a screenshot and closes, answering every box itself
+// (also the exit question a SIGTERM asks).
 // The engine's folder and the tracker feed are set up by the caller.
 #include <QAbstractButton>
 #include <QApplication>
@@ -28,23 +29,30 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
-class AnsweringBox : public pasotune::MessageBox {
- public:
-  MsgResult Show(const std::string& text, const std::string& title, MsgButtons buttons,
-                 MsgIcon) override {
-    const bool yesNo = buttons == MsgButtons::kYesNo;
-    Say("message box \"" + title + "\": \"" + text + "\" -> " + (yesNo ? "Yes" : "OK"));
-    return yesNo ? MsgResult::kYes : MsgResult::kOk;
-  }
-};
-
 class DemoEnd : public pasotune::ProgramEnd {
  public:
-  bool closing = false;  // the demo asked for the close
+  bool closing = false;  // the exit question was answered
   [[noreturn]] void End() override {
     Say(closing ? "program ended" : "program ended before the demo was done");
     std::_Exit(closing ? 0 : 1);
   }
+};
+
+// Answers Yes to the exit question, whoever asked for the close: the demo
+// itself, or a signal.
+class AnsweringBox : public pasotune::MessageBox {
+ public:
+  explicit AnsweringBox(DemoEnd& end) : end_(end) {}
+  MsgResult Show(const std::string& text, const std::string& title, MsgButtons buttons,
+                 MsgIcon) override {
+    const bool yesNo = buttons == MsgButtons::kYesNo;
+    Say("message box \"" + title + "\": \"" + text + "\" -> " + (yesNo ? "Yes" : "OK"));
+    if (yesNo) end_.closing = true;
+    return yesNo ? MsgResult::kYes : MsgResult::kOk;
+  }
+
+ private:
+  DemoEnd& end_;
 };
 
 // Calls back once the watched widget turns enabled.
@@ -117,8 +125,8 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication qapp(argc, argv);
 
-  AnsweringBox box;
   DemoEnd end;
+  AnsweringBox box(end);
   try {
     pasotune::Program program({settings.folder, &end, &box});
     pasotune::Pasotune& app = program.App();
@@ -138,7 +146,6 @@ int main(int argc, char** argv) {
       const bool saved = window.grab().save(QString::fromStdString(settings.screenshot), "PNG");
       Say((saved ? "screenshot saved to " : "could not save the screenshot to ") +
           settings.screenshot);
-      end.closing = true;
       Say("closing the window");
       window.close();
       Say("the close was refused");

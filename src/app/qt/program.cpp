@@ -17,7 +17,8 @@ Program::Program(const Options& options)
                 options.programEnd ? *options.programEnd : exit_,
                 SystemDecimalSeparator()},
       app_(platform_),
-      view_(app_.form) {
+      view_(app_.form),
+      outside_([this] { return view_.RequestClose(); }) {
   messages_.SetParent(&view_);
 }
 

@@ -4,8 +4,7 @@
 #include <string>
 
 #include "app/pasotune.hpp"
-#include "view/qt/form1_view.hpp"
-#include "view/qt/qt_message_box.hpp"
+#include "app/qt/outside_close.hpp"
 #include "platform/posix/exit_program_end.hpp"
 #include "platform/posix/posix_processes.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
@@ -13,6 +12,8 @@
 #include "platform/qt/qt_event_pump.hpp"
 #include "platform/qt/qt_tcp_client.hpp"
 #include "platform/std_files.hpp"
+#include "view/qt/form1_view.hpp"
+#include "view/qt/qt_message_box.hpp"
 
 namespace pasotune {
 
@@ -49,6 +50,7 @@ class Program {
   Platform platform_;
   Pasotune app_;
   Form1View view_;
+  OutsideClose outside_;
 };
 
 }  // namespace pasotune

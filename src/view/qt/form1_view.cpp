@@ -18,6 +18,7 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QToolButton>
+#include <QWindow>
 
 #include <cmath>
 
@@ -340,6 +341,10 @@ void Form1View::ApplySize() {
 }
 
 bool Form1View::event(QEvent* event) {
+  // Close requests from the window system reach the window's handle first.
+  if (event->type() == QEvent::Show && windowHandle() != nullptr) {
+    windowHandle()->installEventFilter(this);
+  }
   const bool handled = QWidget::event(event);
   if ((event->type() == QEvent::Show || event->type() == QEvent::Move) &&
       frameGeometry().size() - geometry().size() != margins_) {
@@ -361,11 +366,26 @@ void Form1View::ShowCentred() {
 }
 
 void Form1View::closeEvent(QCloseEvent* event) {
-  if (form_.RequestClose()) {
-    event->accept();
-  } else {
+  closing_ = true;
+  const bool granted = form_.RequestClose();
+  closing_ = false;
+  event->setAccepted(granted);
+}
+
+// The model's close sequence handles events in its pauses, so a second
+// request can come while the first is being handled. Qt takes that one as
+// granted and would take the window off screen; it is refused here, as the
+// model refuses it, and the window stays.
+bool Form1View::eventFilter(QObject* watched, QEvent* event) {
+  if (closing_ && event->type() == QEvent::Close && watched == windowHandle()) {
     event->ignore();
+    return true;
   }
+  return QWidget::eventFilter(watched, event);
+}
+
+bool Form1View::RequestClose() {
+  return !closing_ && close();
 }
 
 }  // namespace pasotune

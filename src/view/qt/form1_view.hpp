@@ -35,6 +35,10 @@ class Form1View : public QWidget {
   // Shows the window with its outer frame centred on the screen.
   void ShowCentred();
 
+  // A close request from outside the window (a signal, the session's end),
+  // the same as the close box's. True when the window closed.
+  bool RequestClose();
+
   // Consolas where installed, then Inconsolata, the face closest to it,
   // then the system's fixed font.
   static QString MonospaceFamily();
@@ -45,6 +49,7 @@ class Form1View : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   int X(int twips) const;
@@ -70,6 +75,7 @@ class Form1View : public QWidget {
   QLineEdit* txtDDE_ = nullptr;
   QSize margins_;  // frame margins the client size was last derived from
   bool selectionPending_ = false;
+  bool closing_ = false;  // the model is handling a close request
 };
 
 }  // namespace pasotune
