@@ -18,7 +18,12 @@ std::string MakeTempFolder(std::string_view prefix) {
     // create_directory is false when the name is taken: then try another.
     std::error_code ec;
     const fs::path folder = base / name;
-    if (fs::create_directory(folder, ec)) return folder.string();
+    if (fs::create_directory(folder, ec)) {
+      // UTF-8, as every path in the core; string() would be the ANSI code
+      // page on Windows.
+      const std::u8string utf8 = folder.u8string();
+      return std::string(utf8.begin(), utf8.end());
+    }
     if (ec) throw fs::filesystem_error("cannot make a temporary folder", folder, ec);
   }
   throw fs::filesystem_error("cannot make a temporary folder", base,
