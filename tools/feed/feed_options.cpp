@@ -1,0 +1,261 @@
+#include "feed_options.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+namespace pasotune::feed {
+
+namespace {
+
+struct Spec {
+  std::string_view name;
+  std::string_view valueName;  // empty: a switch
+  std::string_view help;
+};
+
+constexpr Spec kSpecs[] = {
+    {"file", "records.txt", "Records from a file, one a line."},
+    {"interval", "ms", "Milliseconds between records of a file (1000)."},
+    {"loop", "", "Start over at the end."},
+    {"pass", "", "A synthetic pass with Doppler, one record a second."},
+    {"name", "name", "Satellite of the pass (SO-50)."},
+    {"modes", "down,up", "Downlink and uplink modes of the pass (FM,FM)."},
+    {"duration", "s", "AOS to LOS in seconds of the pass (600)."},
+    {"start", "s", "Seconds after AOS to begin the pass at (0)."},
+    {"speed", "N", "Speed-up factor of the pass (1)."},
+    {"once", "record", "Publish this one record and stay until ended."},
+    {"stdin", "", "Publish each line read from standard input as it arrives."},
+    {"exit-at-end", "", "Exit after the last record instead of staying."},
+    {"quiet", "", "Do not print the records."},
+    {"service", "S", "DDE service (Orbitron)."},
+    {"topic", "T", "DDE topic (Tracking)."},
+    {"item", "I", "DDE item (TrackingData)."},
+};
+
+std::string HelpText(std::string_view description) {
+  std::string text = "Usage: pasotune-feed [options]\n";
+  text += description;
+  text += "\n\nOptions:\n";
+  const auto row = [&text](std::string left, std::string_view help) {
+    left.insert(0, "  ");
+    left.resize(std::max<std::size_t>(left.size() + 2, 28), ' ');
+    text += left;
+    text += help;
+    text += '\n';
+  };
+  row("-?, -h, --help", "Displays help on commandline options.");
+  for (const Spec& s : kSpecs) {
+    std::string left = "--" + std::string(s.name);
+    if (!s.valueName.empty()) left += " <" + std::string(s.valueName) + ">";
+    row(left, s.help);
+  }
+  return text;
+}
+
+std::string_view Trimmed(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Whole text as a number, blanks around it allowed; the C locale whatever
+// the user's.
+template <typename T>
+std::optional<T> Number(std::string_view text) {
+  text = Trimmed(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+Parsed Complaint(std::string why) {
+  return {std::nullopt, 1, std::move(why)};
+}
+
+}  // namespace
+
+Parsed ParseArguments(const std::vector<std::string>& args, std::string_view description) {
+  std::vector<std::pair<std::string_view, std::string>> given;  // last one wins
+  const auto has = [&given](std::string_view name) {
+    return std::any_of(given.begin(), given.end(),
+                       [name](const auto& g) { return g.first == name; });
+  };
+  const auto value = [&given](std::string_view name, std::string fallback) {
+    for (auto it = given.rbegin(); it != given.rend(); ++it) {
+      if (it->first == name) return it->second;
+    }
+    return fallback;
+  };
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-h" || arg == "-?" || arg == "--help")
+      return {std::nullopt, 0, HelpText(description)};
+    if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+      // A stray word would otherwise go unnoticed, like the rest of an
+      // unquoted record.
+      if (!arg.empty() && arg[0] == '-')
+        return Complaint("Unknown option '" + arg.substr(1) + "'.");
+      return Complaint("Unexpected argument '" + arg + "'.");
+    }
+    const std::size_t eq = arg.find('=');
+    const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
+    const Spec* spec = nullptr;
+    for (const Spec& s : kSpecs) {
+      if (s.name == name) spec = &s;
+    }
+    if (!spec) return Complaint("Unknown option '" + name + "'.");
+    if (spec->valueName.empty()) {
+      if (eq != std::string::npos) return Complaint("Unexpected value after '--" + name + "'.");
+      given.emplace_back(spec->name, std::string());
+    } else if (eq != std::string::npos) {
+      given.emplace_back(spec->name, arg.substr(eq + 1));
+    } else if (i + 1 < args.size()) {
+      given.emplace_back(spec->name, args[++i]);
+    } else {
+      return Complaint("Missing value after '--" + name + "'.");
+    }
+  }
+
+  const int chosen = int(has("file")) + int(has("pass")) + int(has("once")) + int(has("stdin"));
+  if (chosen != 1)
+    return Complaint("choose one of --file, --pass, --once and --stdin (see --help)");
+
+  Options o;
+  o.loop = has("loop");
+  o.exitAtEnd = has("exit-at-end");
+  o.quiet = has("quiet");
+  o.service = value("service", o.service);
+  o.topic = value("topic", o.topic);
+  o.item = value("item", o.item);
+  if (has("stdin")) {
+    o.mode = Mode::kStdin;
+  } else if (has("once")) {
+    o.mode = Mode::kOnce;
+    o.once = value("once", "");
+  } else if (has("file")) {
+    o.mode = Mode::kFile;
+    o.file = value("file", "");
+    const std::optional<int> interval = Number<int>(value("interval", "1000"));
+    if (!interval || *interval < 1)
+      return Complaint("--interval wants a whole number of ms above 0");
+    o.intervalMs = *interval;
+  } else {
+    o.mode = Mode::kPass;
+    o.pass.name = value("name", "SO-50");
+    const std::string modes = value("modes", "FM,FM");
+    const std::size_t comma = modes.find(',');
+    if (comma == std::string::npos || comma == 0 || comma + 1 == modes.size() ||
+        modes.find(',', comma + 1) != std::string::npos) {
+      return Complaint("--modes wants two modes, downlink first: USB,LSB");
+    }
+    o.pass.downMode = modes.substr(0, comma);
+    o.pass.upMode = modes.substr(comma + 1);
+    const std::optional<double> duration = Number<double>(value("duration", "600"));
+    if (!duration || !std::isfinite(*duration) || *duration < 1)
+      return Complaint("--duration wants seconds, at least 1");
+    o.pass.durationS = *duration;
+    const std::optional<double> start = Number<double>(value("start", "0"));
+    if (!start || !std::isfinite(*start) || *start < 0 || *start > *duration)
+      return Complaint("--start must lie within the pass");
+    o.startS = *start;
+    const std::optional<double> speed = Number<double>(value("speed", "1"));
+    if (!speed || !std::isfinite(*speed) || *speed <= 0 || *speed > 1000)
+      return Complaint("--speed wants a factor from 0 to 1000");
+    o.speed = *speed;
+  }
+  return {o, 0, {}};
+}
+
+Records MakeRecords(const Options& o) {
+  Records r;
+  const auto once = [](std::string record) -> Source {
+    return [record = std::move(record), done = false]() mutable -> std::optional<std::string> {
+      if (done) return std::nullopt;
+      done = true;
+      return record;
+    };
+  };
+  switch (o.mode) {
+    case Mode::kStdin:
+      // The item starts empty; the lines follow as they are read.
+      r.next = once({});
+      break;
+    case Mode::kOnce:
+      r.next = once(o.once);
+      break;
+    case Mode::kFile: {
+      const std::u8string path(o.file.begin(), o.file.end());
+      std::ifstream in(std::filesystem::path(path), std::ios::binary);
+      if (!in) {
+        r.error = "cannot read " + o.file + ": " + std::strerror(errno);
+        return r;
+      }
+      LineSplitter lines;
+      std::vector<std::string> records =
+          lines.Add(std::string(std::istreambuf_iterator<char>(in), {}));
+      if (std::optional<std::string> last = lines.Finish()) records.push_back(std::move(*last));
+      std::erase_if(records, [](const std::string& record) { return record.empty(); });
+      if (records.empty()) {
+        r.error = o.file + " holds no records";
+        return r;
+      }
+      r.periodMs = o.intervalMs;
+      r.next = [records = std::move(records), i = std::size_t{0},
+                again = o.loop]() mutable -> std::optional<std::string> {
+        if (i == records.size()) {
+          if (!again) return std::nullopt;
+          i = 0;
+        }
+        return records[i++];
+      };
+      break;
+    }
+    case Mode::kPass:
+      r.periodMs = std::max(1, static_cast<int>(1000 / o.speed));
+      r.next = [p = o.pass, t = o.startS, again = o.loop]() mutable -> std::optional<std::string> {
+        if (t > p.durationS) {
+          if (!again) return std::nullopt;
+          t = 0;
+        }
+        std::string record = RecordAt(p, t);
+        t += 1;
+        return record;
+      };
+      break;
+  }
+  return r;
+}
+
+std::vector<std::string> LineSplitter::Add(std::string_view bytes) {
+  pending_.append(bytes);
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string line = pending_.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+  }
+  pending_.erase(0, start);
+  return lines;
+}
+
+std::optional<std::string> LineSplitter::Finish() {
+  if (pending_.empty()) return std::nullopt;
+  std::string line = std::move(pending_);
+  pending_.clear();
+  if (line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace pasotune::feed

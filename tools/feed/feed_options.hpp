@@ -1,0 +1,67 @@
+// What pasotune-feed is told on its command line, and the records that
+// follow from it. The same for the D-Bus and the DDE publisher.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "synthetic_pass.hpp"
+
+namespace pasotune::feed {
+
+enum class Mode { kFile, kPass, kOnce, kStdin };
+
+struct Options {
+  Mode mode = Mode::kOnce;
+  std::string file;
+  int intervalMs = 1000;
+  bool loop = false;
+  Pass pass;
+  double startS = 0;
+  double speed = 1;
+  std::string once;
+  bool exitAtEnd = false;
+  bool quiet = false;
+  std::string service = "Orbitron";
+  std::string topic = "Tracking";
+  std::string item = "TrackingData";
+};
+
+// Either the options, or what to print and the status to exit with: 0 with
+// the help text for standard output, otherwise 1 with a complaint for
+// standard error.
+struct Parsed {
+  std::optional<Options> options;
+  int exitCode = 0;
+  std::string message;
+};
+
+// args without the program's name, UTF-8. description heads the help text.
+Parsed ParseArguments(const std::vector<std::string>& args, std::string_view description);
+
+// Hands out the records one at a time (UTF-8); nothing when there are no more.
+using Source = std::function<std::optional<std::string>()>;
+
+struct Records {
+  Source next;
+  int periodMs = 1000;  // between records
+  std::string error;    // why there are none; next is empty then
+};
+// Reads the file of --file; --stdin starts with the empty record.
+Records MakeRecords(const Options& options);
+
+// Whole lines out of bytes as they come, without their CR LF or LF.
+class LineSplitter {
+ public:
+  std::vector<std::string> Add(std::string_view bytes);
+  // At the end of the input: the last line, if it had no line end.
+  std::optional<std::string> Finish();
+
+ private:
+  std::string pending_;
+};
+
+}  // namespace pasotune::feed
