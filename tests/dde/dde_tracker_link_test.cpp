@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win32/dde/dde_text.hpp"
+#include "platform/win32/dde/dde_tracker_link.hpp"
+#include "support.hpp"
+
+namespace pasotune {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+// "SNAO-07 DN145950007 ... X...X": numbered, and long enough that a record
+// cut short or run together shows.
+std::string Record(int i) {
+  return "SNAO-07 DN" + std::to_string(145950000 + i) + " UP432150000 DMUSB UMLSB " +
+         std::string(3000, static_cast<char>('a' + i % 26));
+}
+
+class DdeTrackerLinkTest : public ::testing::Test {
+ protected:
+  // A feed that publishes what the test writes to it, "R0" first.
+  void StartStdinFeed(test::Feed& f) {
+    ASSERT_TRUE(f.Start({L"--stdin", L"--exit-at-end"}));
+    f.Write("R0\n");
+    ASSERT_EQ(f.NextLine(), "R0") << "published";
+  }
+  void OpenInto(Texts& into) {
+    link.Open("Orbitron", "Tracking", "TrackingData",
+              [&into](const std::string& t) { into.push_back(t); });
+  }
+  static bool WaitFor(const Texts& got, std::size_t count) {
+    return test::PumpUntil([&] { return got.size() >= count; });
+  }
+
+  DdeTrackerLink link;
+  test::Feed feed;
+};
+
+TEST_F(DdeTrackerLinkTest, AbsentTrackerOrItemFailsAtOnce) {
+  ASSERT_TRUE(feed.Start({L"--once", L"R0"}));
+  ASSERT_EQ(feed.NextLine(), "R0");
+  const struct {
+    std::string service, topic, item;
+    const char* why;
+  } cases[] = {
+      {"Nobody", "Tracking", "TrackingData", "No tracker is running"},
+      {"Orbitron", "Elsewhere", "TrackingData", "No tracker is running"},
+      {"Orbitron", "Tracking", "Azimuth", "Cannot read"},
+      {"", "Tracking", "TrackingData", "Not a valid"},
+      {"Orbitron", "", "TrackingData", "Not a valid"},
+      {"Orbitron", "Tracking", "", "Not a valid"},
+      {std::string(256, 'O'), "Tracking", "TrackingData", "Not a valid"},
+  };
+  Texts got;
+  for (const auto& c : cases) {
+    const std::string what = c.service + "|" + c.topic + " " + c.item;
+    const auto t0 = test::Clock::now();
+    try {
+      link.Open(c.service, c.topic, c.item, [&got](const std::string& t) { got.push_back(t); });
+      ADD_FAILURE() << "opened " << what;
+    } catch (const PortError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos) << e.what();
+    }
+    EXPECT_LT(test::MsSince(t0), 5000) << what;
+    EXPECT_FALSE(link.Linked()) << what;
+  }
+  test::PumpFor(200);
+  EXPECT_TRUE(got.empty());
+}
+
+TEST_F(DdeTrackerLinkTest, CurrentValueFirstThenEveryChangeInOrderAndWhole) {
+  StartStdinFeed(feed);
+  Texts got;
+  OpenInto(got);
+  EXPECT_TRUE(got.empty()) << "delivered inside Open";
+  EXPECT_TRUE(link.Linked());
+  Texts expected{"R0"};
+  ASSERT_TRUE(WaitFor(got, 1));
+  // One at a time: every value arrives.
+  for (int i = 1; i <= 10; ++i) {
+    feed.Write(Record(i) + "\n");
+    expected.push_back(Record(i));
+    ASSERT_TRUE(WaitFor(got, expected.size())) << i;
+  }
+  test::PumpFor(100);
+  EXPECT_EQ(got, expected);
+
+  // A burst: the newest always arrives; anything before it, whole and in order.
+  got.clear();
+  std::string burst;
+  for (int i = 11; i <= 40; ++i) burst += Record(i) + "\n";
+  feed.Write(burst);
+  ASSERT_TRUE(test::PumpUntil([&] { return !got.empty() && got.back() == Record(40); }));
+  test::PumpFor(100);
+  int last = 10;
+  for (const std::string& text : got) {
+    int i = last + 1;
+    while (i <= 40 && Record(i) != text) ++i;
+    ASSERT_LE(i, 40) << "not one of the burst, or out of order: " << text.substr(0, 30);
+    last = i;
+  }
+  EXPECT_EQ(last, 40);
+}
+
+TEST_F(DdeTrackerLinkTest, Windows1252RecordArrivesAsTheSameText) {
+  // Ñ and € are single bytes in Windows-1252 (0xD1, 0x80), two and three in UTF-8.
+  const std::string record = "SNA\xC3\x91O-1 DN145950000 UP432150000 DMUSB UMLSB \xE2\x82\xAC";
+  ASSERT_TRUE(feed.Start({L"--once", dde::Widen(record)}));
+  ASSERT_EQ(feed.NextLine(), record);
+  Texts got;
+  OpenInto(got);
+  ASSERT_TRUE(WaitFor(got, 1));
+  EXPECT_EQ(got, Texts{record});
+}
+
+TEST_F(DdeTrackerLinkTest, OpenAgainReplacesTheLinkAndCloseStopsDeliveries) {
+  StartStdinFeed(feed);
+  Texts first, second;
+  OpenInto(first);
+  OpenInto(second);  // before the first value got through: it must not
+  ASSERT_TRUE(WaitFor(second, 1));
+  feed.Write("A\n");
+  ASSERT_TRUE(WaitFor(second, 2));
+  link.Close();
+  EXPECT_FALSE(link.Linked());
+  feed.Write("B\n");
+  ASSERT_EQ(feed.NextLine(), "A");
+  ASSERT_EQ(feed.NextLine(), "B");
+  test::PumpFor(200);
+  EXPECT_EQ(first, Texts{});
+  EXPECT_EQ(second, (Texts{"R0", "A"}));
+  link.Close();  // twice is harmless
+}
+
+TEST_F(DdeTrackerLinkTest, HandlerMayPumpAndReopenInsideAnUpdate) {
+  StartStdinFeed(feed);
+  Texts got;
+  int depth = 0, deepest = 0, opens = 0;
+  std::function<void(const std::string&)> onUpdate = [&](const std::string& t) {
+    got.push_back(t);
+    deepest = std::max(deepest, ++depth);
+    if (t == "R0" && ++opens < 3) {
+      link.Open("Orbitron", "Tracking", "TrackingData", onUpdate);
+    } else if (t == "R0") {
+      // As the core's pause does: newer values are handed over inside.
+      feed.Write("A\nB\n");
+      test::PumpUntil([&] { return got.back() == "B"; });
+    }
+    --depth;
+  };
+  link.Open("Orbitron", "Tracking", "TrackingData", onUpdate);
+  ASSERT_TRUE(test::PumpUntil([&] { return !got.empty() && got.back() == "B"; }));
+  test::PumpFor(200);
+  EXPECT_EQ(Texts(got.begin(), got.begin() + 3), (Texts{"R0", "R0", "R0"}));
+  EXPECT_EQ(got.back(), "B");
+  EXPECT_LE(got.size(), 5u);
+  EXPECT_EQ(deepest, 2) << "the newer values came inside the handler's pause";
+}
+
+TEST_F(DdeTrackerLinkTest, ValueOverTheBoundIsDropped) {
+  StartStdinFeed(feed);
+  Texts got;
+  OpenInto(got);
+  ASSERT_TRUE(WaitFor(got, 1));
+  feed.Write(std::string(DdeTrackerLink::kMaxValueBytes + 1, 'X') + "\n");
+  ASSERT_EQ(feed.NextLine().size(), DdeTrackerLink::kMaxValueBytes + 1);
+  feed.Write("after\n");
+  ASSERT_TRUE(WaitFor(got, 2));
+  EXPECT_EQ(got, (Texts{"R0", "after"}));
+  EXPECT_TRUE(link.Linked());
+}
+
+TEST_F(DdeTrackerLinkTest, TrackerGoingAwayEndsTheLinkAndComingBackLinksAgain) {
+  StartStdinFeed(feed);
+  Texts got;
+  OpenInto(got);
+  ASSERT_TRUE(WaitFor(got, 1));
+  feed.Quit();  // it withdraws and ends the conversation
+  EXPECT_EQ(feed.WaitForExit(), 0);
+  EXPECT_TRUE(test::PumpUntil([&] { return !link.Linked(); })) << "the link saw the end";
+  EXPECT_EQ(got, Texts{"R0"}) << "the last value stays";
+  EXPECT_THROW(OpenInto(got), PortError);
+
+  // Back again: a new Open links to it.
+  test::Feed again;
+  ASSERT_TRUE(again.Start({L"--once", L"R1"}));
+  ASSERT_EQ(again.NextLine(), "R1");
+  OpenInto(got);
+  ASSERT_TRUE(WaitFor(got, 2));
+  EXPECT_EQ(got, (Texts{"R0", "R1"}));
+
+  // Gone without a word: nothing more arrives, and closing does not hang.
+  again.Kill();
+  test::PumpFor(200);
+  const auto t0 = test::Clock::now();
+  link.Close();
+  EXPECT_LT(test::MsSince(t0), 2000);
+  test::Feed third;
+  ASSERT_TRUE(third.Start({L"--once", L"R2"}));
+  ASSERT_EQ(third.NextLine(), "R2");
+  OpenInto(got);
+  ASSERT_TRUE(WaitFor(got, 3));
+  EXPECT_EQ(got, (Texts{"R0", "R1", "R2"}));
+}
+
+}  // namespace
+}  // namespace pasotune

@@ -1,0 +1,177 @@
+// pasotune-feed for Windows: a stand-in tracker over DDE. See README.md.
+#include <fcntl.h>
+#include <io.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "dde_publisher.hpp"
+#include "feed_options.hpp"
+// After windows.h, which dde_publisher.hpp brings in.
+#include <shellapi.h>
+
+namespace {
+
+using pasotune::feed::Mode;
+using Clock = std::chrono::steady_clock;
+
+DWORD g_mainThread = 0;
+
+// Ctrl-C, Ctrl-Break and the console closing end the loop, so the service
+// is withdrawn on the way out; so does WM_QUIT posted to the main thread.
+BOOL WINAPI OnConsoleEnd(DWORD) {
+  PostThreadMessageW(g_mainThread, WM_QUIT, 0, 0);
+  return TRUE;
+}
+
+int Fail(const std::string& why, int code) {
+  std::fprintf(stderr, "pasotune-feed: %s\n", why.c_str());
+  return code;
+}
+
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  int n = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    for (int i = 1; i < n; ++i) args.push_back(pasotune::dde::Narrow(wide[i]));
+    LocalFree(wide);
+  }
+  return args;
+}
+
+// Standard input read on a thread of its own, since a pipe cannot be
+// waited on; whole lines are handed over with an event.
+class StdinLines {
+ public:
+  StdinLines() : shared_(std::make_shared<Shared>()) {
+    shared_->ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::thread([s = shared_] {
+      const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+      char buffer[4096];
+      DWORD n = 0;
+      while (ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        const std::lock_guard lock(s->mutex);
+        for (std::string& line : s->splitter.Add(std::string_view(buffer, n))) {
+          s->lines.push_back(std::move(line));
+        }
+        SetEvent(s->ready);
+      }
+      const std::lock_guard lock(s->mutex);
+      if (std::optional<std::string> last = s->splitter.Finish()) s->lines.push_back(*last);
+      s->ended = true;
+      SetEvent(s->ready);
+    }).detach();  // blocked in ReadFile until the end; the process ends it
+  }
+  HANDLE Ready() const { return shared_->ready; }
+  // The lines read so far; ended once the input has ended.
+  std::vector<std::string> Take(bool& ended) {
+    const std::lock_guard lock(shared_->mutex);
+    ended = shared_->ended;
+    return std::exchange(shared_->lines, {});
+  }
+
+ private:
+  struct Shared {
+    std::mutex mutex;
+    pasotune::feed::LineSplitter splitter;
+    std::vector<std::string> lines;
+    bool ended = false;
+    HANDLE ready = nullptr;  // lives as long as the process
+  };
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace
+
+int main() {
+  const pasotune::feed::Parsed parsed = pasotune::feed::ParseArguments(
+      Arguments(),
+      "Publishes tracking records over DDE as a tracker would:\n"
+      "service <service>, topic <topic>, item <item>, CF_TEXT in Windows-1252.");
+  if (!parsed.options) {
+    if (parsed.exitCode == 0) {
+      std::fputs(parsed.message.c_str(), stdout);
+      return 0;
+    }
+    return Fail(parsed.message, parsed.exitCode);
+  }
+  const pasotune::feed::Options& options = *parsed.options;
+  pasotune::feed::Records records = pasotune::feed::MakeRecords(options);
+  if (!records.next) return Fail(records.error, 1);
+
+  // UTF-8 out as on Linux, with bare LF line ends.
+  _setmode(_fileno(stdout), _O_BINARY);
+  g_mainThread = GetCurrentThreadId();
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue WM_QUIT is posted to
+  SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
+
+  const std::string first = *records.next();
+  pasotune::feed::DdePublisher publisher(options.service, options.topic, options.item);
+  if (const std::string why = publisher.Start(first); !why.empty()) return Fail(why, 2);
+
+  const auto say = [talk = !options.quiet](const std::string& record) {
+    if (!talk) return;
+    std::printf("%s\n", record.c_str());
+    std::fflush(stdout);
+  };
+  const auto publish = [&](const std::string& record) {
+    publisher.Publish(record);
+    say(record);
+  };
+  if (options.mode != Mode::kStdin) say(first);
+
+  std::optional<StdinLines> input;
+  if (options.mode == Mode::kStdin) input.emplace();
+  // --once and --stdin: nothing follows from the clock; stay until ended.
+  bool ticking = options.mode == Mode::kFile || options.mode == Mode::kPass;
+  const auto period = std::chrono::milliseconds(records.periodMs);
+  Clock::time_point due = Clock::now() + period;
+  for (;;) {
+    DWORD waitMs = INFINITE;
+    if (ticking) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+      waitMs = left > 0 ? static_cast<DWORD>(left) : 0;
+    }
+    HANDLE handles[1] = {input ? input->Ready() : nullptr};
+    MsgWaitForMultipleObjectsEx(input ? 1 : 0, handles, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    bool quit = false;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit = true;
+        break;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (quit) break;
+    if (input) {
+      bool ended = false;
+      for (const std::string& line : input->Take(ended)) publish(line);
+      if (ended) {
+        input.reset();
+        if (options.exitAtEnd) break;
+      }
+    }
+    if (ticking && Clock::now() >= due) {
+      const std::optional<std::string> record = records.next();
+      if (!record) {
+        ticking = false;
+        if (options.exitAtEnd) break;
+        continue;
+      }
+      publish(*record);
+      due += period;
+      if (due < Clock::now()) due = Clock::now() + period;  // fell behind: no burst
+    }
+  }
+  publisher.Stop();
+  return 0;
+}
