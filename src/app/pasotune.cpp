@@ -99,6 +99,7 @@ bool Pasotune::Form_QueryUnload() {
     return true;
   }
   closing_ = true;
+  follower.DejarDeEnviar();
   settings.GuardarConfiguracion();
   if (platform.tcp.State() != sck::kClosed) {
     platform.tcp.Close();

@@ -28,9 +28,28 @@ void Follower::txtDDE_Change() {
   form_.LabelTX.SetCaption(MhzText(m_.FrecSubida, p_.decimalSeparator));
   form_.LabelModoRX.SetCaption(m_.ModoBajada);
   form_.LabelModoTX.SetCaption(m_.ModoSubida);
-  if (!m_.Conectado) return;
+  if (revisando_) {
+    // Running the checks again from here would nest one run per record in
+    // the pauses: the stack grows with the tracker's rate and the radio
+    // plays back every record. The running checks pick the labels up.
+    hayNuevos_ = true;
+    return;
+  }
+  revisando_ = true;
+  struct Fin {
+    bool& revisando;
+    ~Fin() { revisando = false; }
+  } fin{revisando_};
+  do {
+    hayNuevos_ = false;
+    if (!m_.Conectado) return;
+    Revisar();
+  } while (hayNuevos_);
+}
+
+void Follower::Revisar() {
   // Each check reads the label as it is now: a record handled inside an
-  // earlier pause may have changed it, and what it sent is already stored.
+  // earlier pause may have changed it.
   RevisarFrecuencia(form_.LabelTX, m_.UltimaSubida, engine::kSetFreqMain);
   RevisarModo(form_.LabelModoTX, m_.UltimoModoSubida, engine::kSetModeMain);
   RevisarFrecuencia(form_.LabelRX, m_.UltimaBajada, engine::kSetFreqSub);
@@ -39,14 +58,16 @@ void Follower::txtDDE_Change() {
 
 void Follower::RevisarFrecuencia(const Label& label, std::string& ultima,
                                  std::string_view comando) {
+  if (cerrando_) return;
   std::string f = CommandFrequencyText(label.Caption(), p_.decimalSeparator);
   if (f == ultima) return;
-  ultima = f;  // stored before the pause, so a nested run won't send it again
+  ultima = f;  // stored before the pause: what runs after it compares with this
   ch_.EnviarComando(std::string(comando) + f);
   Enviado();
 }
 
 void Follower::RevisarModo(const Label& label, std::string& ultimo, std::string_view comando) {
+  if (cerrando_) return;
   const std::string modo = label.Caption();
   if (modo == ultimo || modo.empty()) return;
   ultimo = modo;

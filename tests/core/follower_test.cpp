@@ -121,19 +121,21 @@ TEST_F(Follower, TheLampLightsAfterEachPauseAndGoesIdleAtTheTick) {
   EXPECT_FALSE(w.form.Timer2.Enabled());
 }
 
-TEST_F(Follower, ARecordInsideAPauseRunsNestedAndTheOuterRunSendsNothingItSent) {
+TEST_F(Follower, ARecordInsideAPauseIsTakenUpOnceTheRunningChecksEnd) {
   w.LinkUp();
   const double start = w.loop.Now();
   w.After(200, [&] { w.Record("SNAO-07 DN145960000 UP432140000 DMUSB UMLSB"); });
   w.Record(kAo07);
   w.loop.RunFor(3000);
+  EXPECT_EQ(w.form.LabelTX.Caption(), "432.14");
+  // The running checks go on with the labels as they are when each starts,
+  // then run once more for the uplink that changed under the first.
   EXPECT_THAT(w.Sent(),
-              ElementsAre("SET FREQ MAIN 432.1500",  // outer, then paused
-                          "SET FREQ MAIN 432.1400",  // nested run from here
-                          "SET MODE MAIN LSB", "SET FREQ SUB 145.9600", "SET MODE SUB USB"));
+              ElementsAre("SET FREQ MAIN 432.1500", "SET MODE MAIN LSB", "SET FREQ SUB 145.9600",
+                          "SET MODE SUB USB", "SET FREQ MAIN 432.1400"));
   const auto& lines = w.engine.Lines();
-  EXPECT_NEAR(lines[1].at - start, 200, 4);
-  EXPECT_NEAR(lines[4].at - start, 1700, 8);
+  EXPECT_NEAR(lines[1].at - start, 500, 4);
+  EXPECT_NEAR(lines[4].at - start, 2000, 8);
   EXPECT_EQ(w.m.UltimaBajada, "145.9600");
 }
 
