@@ -1,12 +1,13 @@
-// Any record the tracker may publish leaves every field valid, and the texts
-// built from the fields are well-formed.
+// Any record the tracker may publish leaves every field valid (names and
+// modes without blanks or control characters), and the texts built from the
+// fields are well-formed.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "form/form1.hpp"
 #include "app/settings.hpp"
+#include "form/form1.hpp"
 #include "platform/text.hpp"
 #include "tracking/frequency_text.hpp"
 #include "tracking/leer_tracking.hpp"
@@ -17,8 +18,15 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-bool NoBlank(std::string_view s) {
-  return s.find(' ') == std::string_view::npos;
+// No blank and no control character, C1 (U+0080 to U+009F) included.
+bool NoSeparator(std::string_view s) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c <= 0x20 || c == 0x7F) return false;
+    if (c == 0xC2 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0x80)
+      return false;
+  }
+  return true;
 }
 
 bool IsCommandFrequency(std::string_view s, char sep) {
@@ -44,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   pasotune::LeerTracking(record, m);
 
-  Check(!m.Satelite.empty() && NoBlank(m.Satelite));
-  Check(NoBlank(m.ModoBajada) && NoBlank(m.ModoSubida));
+  Check(!m.Satelite.empty() && NoSeparator(m.Satelite));
+  Check(NoSeparator(m.ModoBajada) && NoSeparator(m.ModoSubida));
   Check(m.FrecBajada >= 0 && m.FrecSubida >= 0);
   // Whatever changed came from the record.
   Check(m.Satelite == before.Satelite || record.find(m.Satelite) != std::string::npos);

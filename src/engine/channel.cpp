@@ -12,6 +12,25 @@ std::string ErrorLine(std::string_view description) {
   return "Error: " + std::string(description.empty() ? "desconocido" : description);
 }
 
+namespace {
+
+// The command as one readable line: its line ends written out.
+std::string Visible(std::string_view command) {
+  std::string out;
+  for (char c : command) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 void Channel::AgregarLog(std::string_view text) {
   form_.List1.AddItem(text);
   if (form_.List1.ListCount() > 0)
@@ -22,6 +41,12 @@ void Channel::EnviarComando(std::string_view command) {
   try {
     if (p_.tcp.State() != sck::kConnected) return;
   } catch (const std::exception&) {
+    return;
+  }
+  // A line end inside would make a second line at the engine, one the
+  // program never meant to send.
+  if (command.find_first_of("\r\n") != std::string_view::npos) {
+    AgregarLog(ErrorLine("no se envía un comando con fin de línea: " + Visible(command)));
     return;
   }
   std::string failure;

@@ -16,7 +16,8 @@ class Channel {
   // Appends a line to the activity log and selects it.
   void AgregarLog(std::string_view text);
   // Sends the command plus CR LF when, and only when, the link is connected,
-  // then logs it. Never fails towards the caller.
+  // then logs it. A command holding CR or LF is not sent; the log says so.
+  // Never fails towards the caller.
   void EnviarComando(std::string_view command);
   // Pauses ms milliseconds while handling events. Always handles events at
   // least once; ends early when midnight passes.

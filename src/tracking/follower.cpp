@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <exception>
+#include <string>
 
 #include "engine/contract.hpp"
 #include "tracking/frequency_text.hpp"
@@ -22,7 +23,13 @@ void Follower::Command2_Click() {
 }
 
 void Follower::txtDDE_Change() {
-  LeerTracking(form_.txtDDE.Text(), m_);
+  const std::string& registro = form_.txtDDE.Text();
+  if (registro.size() > kMaxRegistro) {
+    ch_.AgregarLog("Registro de Orbitron ignorado: tiene " + std::to_string(registro.size()) +
+                   " bytes, el máximo es " + std::to_string(kMaxRegistro));
+    return;
+  }
+  LeerTracking(registro, m_);
   form_.LabelSat.SetCaption(m_.Satelite);
   form_.LabelRX.SetCaption(MhzText(m_.FrecBajada, p_.decimalSeparator));
   form_.LabelTX.SetCaption(MhzText(m_.FrecSubida, p_.decimalSeparator));

@@ -80,6 +80,37 @@ TEST(EnviarComando, AFailedSendIsLoggedAsAFailure) {
   EXPECT_EQ(w.form.List1.ListIndex(), static_cast<long>(w.form.List1.ListCount()) - 1);
 }
 
+TEST(EnviarComando, RefusesACommandHoldingCrOrLf) {
+  struct Case {
+    const char* command;
+    const char* wire;  // nullptr: refused
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"SET MODE SUB FM\r\nSET TONE OFF", nullptr,
+       "Error: no se envía un comando con fin de línea: SET MODE SUB FM\\r\\nSET TONE OFF"},
+      {"SET MODE SUB A\rB", nullptr,
+       "Error: no se envía un comando con fin de línea: SET MODE SUB A\\rB"},
+      {"SET MODE SUB A\nB", nullptr,
+       "Error: no se envía un comando con fin de línea: SET MODE SUB A\\nB"},
+      {"\r\n", nullptr, "Error: no se envía un comando con fin de línea: \\r\\n"},
+      // Other control characters are the engine's business.
+      {"SET MODE SUB A\tB", "SET MODE SUB A\tB\r\n", "SET MODE SUB A\tB"},
+  };
+  for (const Case& c : cases) {
+    World w;
+    w.LinkUp();
+    w.app.channel.EnviarComando(c.command);
+    EXPECT_EQ(w.engine.Received(), c.wire ? c.wire : "") << c.logged;
+    EXPECT_EQ(w.engine.SendCalls(), c.wire ? 1 : 0) << c.logged;
+    EXPECT_THAT(w.Log(), ElementsAre(c.logged));
+  }
+  // A closed link drops it silently, like any command.
+  World w;
+  w.app.channel.EnviarComando("SET MODE SUB A\r\nB");
+  EXPECT_EQ(w.form.List1.ListCount(), 0u);
+}
+
 TEST(AgregarLog, KeepsEveryLineAndSelectsTheNewest) {
   World w;
   for (int i = 0; i < 5000; ++i) w.app.channel.AgregarLog("linea " + std::to_string(i));

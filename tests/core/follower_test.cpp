@@ -149,5 +149,37 @@ TEST_F(Follower, LosingTheLinkInAPauseStillStoresTheRemainingValues) {
   EXPECT_TRUE(w.m.Conectado);
 }
 
+TEST_F(Follower, ControlCharactersInAModeNeverReachTheEngine) {
+  w.LinkUp();
+  w.Record("SNAO-07 DN145950000 UP432150000 DMUSB\r\nSET TONE 88.5\r\n UMLSB\xC2\x85X");
+  EXPECT_THAT(w.Sent(), ElementsAre("SET FREQ MAIN 432.1500", "SET MODE MAIN LSB",
+                                    "SET FREQ SUB 145.9500", "SET MODE SUB USB"));
+}
+
+TEST_F(Follower, ARecordOverFourKibibytesIsIgnoredWithOneLine) {
+  struct Case {
+    std::size_t size;
+    bool linked;
+    bool taken;
+  };
+  const Case cases[] = {
+      {4096, true, true}, {4097, true, false}, {10u << 20, true, false}, {4097, false, false}};
+  for (const Case& c : cases) {
+    World w;
+    w.app.Load();
+    if (c.linked) w.LinkUp();
+    std::string record = "SNAO-07 DN145950000 UP432150000 DMUSB UMLSB ";
+    record.resize(c.size, ' ');
+    w.Record(record);
+    EXPECT_EQ(w.form.LabelSat.Caption(), c.taken ? "AO-07" : "") << c.size;
+    EXPECT_EQ(w.Sent().size(), c.taken ? 4u : 0u) << c.size;
+    if (c.taken) continue;
+    EXPECT_THAT(w.Log(), ElementsAre("Registro de Orbitron ignorado: tiene " +
+                                     std::to_string(c.size) + " bytes, el máximo es 4096"))
+        << c.size;
+    EXPECT_EQ(w.loop.Now(), c.linked ? 5 : 0) << c.size;
+  }
+}
+
 }  // namespace
 }  // namespace pasotune::test

@@ -19,7 +19,9 @@ struct Row {
   const char* modoSubida;
 };
 
-void PrintTo(const Row& row, std::ostream* os) { *os << '"' << row.record << '"'; }
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << '"' << row.record << '"';
+}
 
 class LeerTrackingTable : public testing::TestWithParam<Row> {};
 
@@ -66,14 +68,23 @@ INSTANTIATE_TEST_SUITE_P(
         // Anything but digits keeps the previous value.
         Row{"DN UP-5 DMFM", kKeep, kKeepHz, kKeepHz, "FM", kKeep},
         Row{"DN145.95 UP+432150000", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
-        Row{"DN145950000\tUP432150000", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
+        // A control character separates fields as a blank does.
+        Row{"DN145950000\tUP432150000", kKeep, 145950000, 432150000, kKeep, kKeep},
         Row{"DN", kKeep, kKeepHz, kKeepHz, kKeep, kKeep},
         // A mode key at the very end sets the empty mode.
         Row{"DMUSB UM", kKeep, kKeepHz, kKeepHz, "USB", ""},
         Row{"UMLSB DM", kKeep, kKeepHz, kKeepHz, "", "LSB"},
-        // Only the blank ends a name or a mode; tabs and line ends belong to it.
-        Row{"SNAO\t07 DMUSB\r\n", "AO\t07", kKeepHz, kKeepHz, "USB\r\n", kKeep},
-        Row{"SN\"FO-29\" DM\"CW\" UMUSB\n", "\"FO-29\"", kKeepHz, kKeepHz, "\"CW\"", "USB\n"},
+        // A name or a mode ends at a blank or at any control character.
+        Row{"SNAO\t07 DMUSB\r\n", "AO", kKeepHz, kKeepHz, "USB", kKeep},
+        Row{"SN\"FO-29\" DM\"CW\" UMUSB\n", "\"FO-29\"", kKeepHz, kKeepHz, "\"CW\"", "USB"},
+        Row{"DMFM\r\nSET TONE 88.5 UMUSB", kKeep, kKeepHz, kKeepHz, "FM", "USB"},
+        Row{"SNAO-07\r\nDN145950000\rUP432150000\nDMUSB\x01UMLSB\x7F", "AO-07", 145950000,
+            432150000, "USB", "LSB"},
+        Row{"SNAO-07\x1B", "AO-07", kKeepHz, kKeepHz, kKeep, kKeep},
+        Row{"DM\tUSB UM\x1FLSB", kKeep, kKeepHz, kKeepHz, "", ""},
+        // C1 controls (U+0080 to U+009F) too; a no-break space is no control.
+        Row{"DMUSB\xC2\x85X UMFM\xC2\x9F", kKeep, kKeepHz, kKeepHz, "USB", "FM"},
+        Row{"DMUSB\xC2\xA0X", kKeep, kKeepHz, kKeepHz, "USB\xC2\xA0X", kKeep},
         Row{"SNSatélite-Ω DMFM UMfm", "Satélite-Ω", kKeepHz, kKeepHz, "FM", "fm"},
         // The first field of a key wins.
         Row{"DMUSB DMLSB UMFM UMAM", kKeep, kKeepHz, kKeepHz, "USB", "FM"},
