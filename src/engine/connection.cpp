@@ -11,6 +11,8 @@ constexpr std::string_view kConectar = "Conectar";
 constexpr std::string_view kDesconectar = "Desconectar";
 // A button picture is a few kilobytes; a larger file is not one.
 constexpr std::size_t kMaxPictureBytes = 1024 * 1024;
+// What the log keeps of one arrival from the engine.
+constexpr std::size_t kMaxRespuestaLog = 1024;
 }  // namespace
 
 std::string QuitarCrLf(std::string_view text) {
@@ -120,7 +122,9 @@ void Connection::WinsockHamlib_DataArrival(long /*bytesTotal*/) {
     return;
   }
   const std::string line = QuitarCrLf(data);
-  ch_.AgregarLog(line);
+  // One line per arrival, but only its start: a reply without an end must
+  // not fill the log. The markers count anywhere in it.
+  ch_.AgregarLog(BoundedLine(line, kMaxRespuestaLog));
   if (line.find(engine::kReplyError) != std::string::npos) {
     form_.HPORT.SetEnabled(true);
     MostrarConectable();

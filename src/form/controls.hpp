@@ -14,6 +14,28 @@
 
 namespace pasotune {
 
+// What stands for the cut-off rest of a line that was too long.
+inline constexpr std::string_view kEllipsis = "…";
+
+// The longest start of text of at most maxBytes that does not end inside a
+// UTF-8 sequence.
+inline std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t n = maxBytes;
+  // Back off over continuation bytes to the start of the cut character; a
+  // sequence is at most four bytes, so past three it was not well formed.
+  for (int k = 0; k < 3 && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80; ++k) --n;
+  if ((static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) n = maxBytes;
+  return text.substr(0, n);
+}
+
+// At most maxBytes of text, then the ellipsis when something was cut.
+inline std::string BoundedLine(std::string_view text, std::size_t maxBytes) {
+  std::string out(Utf8Prefix(text, maxBytes));
+  if (out.size() < text.size()) out += kEllipsis;
+  return out;
+}
+
 // Called after any change of a control's state, for the view.
 using Observer = std::function<void()>;
 
@@ -116,24 +138,29 @@ class DropDown {
 
 // The activity log. Lines are packed into fixed-size chunks that never move,
 // so a log of a million lines costs little more than its text and an append
-// never copies what is already there.
+// never copies what is already there. A line keeps at most kMaxLine bytes,
+// then an ellipsis, so no one line can grow the log without bound.
 class ListBox {
  public:
+  static constexpr std::size_t kMaxLine = 4 * 1024;
+
   std::size_t ListCount() const { return entries_.size(); }
   std::string_view Item(std::size_t i) const {
     const Entry& e = entries_[i];
     return std::string_view(chunks_[e.chunk]).substr(e.offset, e.size);
   }
   void AddItem(std::string_view line) {
-    line = line.substr(0, kMaxLine);
-    if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < line.size()) {
-      chunks_.emplace_back().reserve(std::max(kChunk, line.size()));
+    const std::string_view kept = Utf8Prefix(line, kMaxLine);
+    const std::string_view tail = kept.size() < line.size() ? kEllipsis : std::string_view();
+    const std::size_t size = kept.size() + tail.size();
+    if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < size) {
+      chunks_.emplace_back().reserve(kChunk);
     }
     std::string& chunk = chunks_.back();
     entries_.push_back({static_cast<std::uint32_t>(chunks_.size() - 1),
                         static_cast<std::uint32_t>(chunk.size()),
-                        static_cast<std::uint32_t>(line.size())});
-    chunk.append(line);
+                        static_cast<std::uint32_t>(size)});
+    chunk.append(kept).append(tail);
     Notify(itemAdded);
   }
   long ListIndex() const { return index_; }
@@ -146,7 +173,7 @@ class ListBox {
 
  private:
   static constexpr std::size_t kChunk = 64 * 1024;
-  static constexpr std::size_t kMaxLine = 1u << 30;
+  static_assert(kMaxLine + kEllipsis.size() <= kChunk);
   struct Entry {
     std::uint32_t chunk, offset, size;
   };

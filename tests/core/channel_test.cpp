@@ -111,6 +111,27 @@ TEST(EnviarComando, RefusesACommandHoldingCrOrLf) {
   EXPECT_EQ(w.form.List1.ListCount(), 0u);
 }
 
+TEST(AgregarLog, BoundsTheBytesOfALineWithoutSplittingACharacter) {
+  const std::string a4095(4095, 'a');
+  struct Case {
+    std::string line;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {a4095 + "a", a4095 + "a"}, {a4095 + "ab", a4095 + "a…"},
+      {a4095 + "€", a4095 + "…"},  // three bytes, only one would fit
+      {a4095 + "é", a4095 + "…"}, {std::string(10u << 20, 'x'), std::string(4096, 'x') + "…"},
+  };
+  for (const Case& c : cases) {
+    World w;
+    w.app.channel.AgregarLog(c.line);
+    w.app.channel.AgregarLog("siguiente");
+    ASSERT_EQ(w.form.List1.ListCount(), 2u);
+    EXPECT_EQ(w.form.List1.Item(0), c.kept) << c.line.size();
+    EXPECT_EQ(w.form.List1.Item(1), "siguiente");
+  }
+}
+
 TEST(AgregarLog, KeepsEveryLineAndSelectsTheNewest) {
   World w;
   for (int i = 0; i < 5000; ++i) w.app.channel.AgregarLog("linea " + std::to_string(i));

@@ -156,6 +156,41 @@ TEST_F(Connection, EngineReplies) {
   }
 }
 
+TEST_F(Connection, OneArrivalLogsAtMostOneKibibyteThenAnEllipsis) {
+  const std::string a1023(1023, 'a');
+  struct Case {
+    const char* name;
+    std::string arrival;  // Windows-1252, as on the wire
+    std::string logged;
+    bool error;
+  };
+  std::string lines;
+  for (int i = 0; i < 600; ++i) lines += "x\r\n";
+  const Case cases[] = {
+      {"exactly 1 KiB", a1023 + "a", a1023 + "a", false},
+      {"one byte more", a1023 + "ab", a1023 + "a…", false},
+      {"a character across the cut", a1023 + "\xE9zz", a1023 + "…", false},
+      {"three-byte characters", std::string(2000, '\x80'),
+       [] {
+         std::string s;
+         for (int i = 0; i < 341; ++i) s += "€";
+         return s + "…";
+       }(),
+       false},
+      {"line ends removed first", lines, std::string(600, 'x'), false},
+      {"ERROR past the cut still counts", std::string(1 << 20, 'a') + "ERROR\r\n",
+       std::string(1024, 'a') + "…", true},
+  };
+  for (const Case& c : cases) {
+    Session t;
+    t.Click();
+    t.w.engine.Reply(c.arrival);
+    t.w.RunFor(10);
+    EXPECT_THAT(t.w.Log(), ElementsAre("Conectando ...", c.logged)) << c.name;
+    EXPECT_EQ(t.w.form.Command1.Caption(), c.error ? "Conectar" : "Desconectar") << c.name;
+  }
+}
+
 TEST_F(Connection, AfterAnEngineErrorCommandsKeepGoingOut) {
   Click();
   w.engine.Reply("ERROR radio not answering\r\n");
