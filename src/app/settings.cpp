@@ -51,10 +51,19 @@ void Settings::CargarConfiguracion() {
     return;
   }
   try {
-    bytes = p_.files.ReadBytes(ruta, kMaxConfigBytes);
+    // One byte more tells a file of exactly the limit from a longer one.
+    bytes = p_.files.ReadBytes(ruta, kMaxConfigBytes + 1);
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(std::string("no se pudo leer la configuración ") + e.what()));
     return;
+  }
+  if (bytes.size() > kMaxConfigBytes) {
+    ch_.AgregarLog(ErrorLine(ruta + " es demasiado grande: solo se leen sus primeros " +
+                             std::to_string(kMaxConfigBytes) + " bytes"));
+    bytes.resize(kMaxConfigBytes);
+    // The line the limit cuts through is not the line the file holds.
+    const std::size_t end = bytes.find_last_of("\r\n");
+    bytes.resize(end == std::string::npos ? 0 : end + 1);
   }
   const std::string text = Cp1252ToUtf8(bytes);
   for (std::string_view line : SplitLines(text)) {

@@ -9,7 +9,7 @@
 namespace pasotune {
 
 std::string ErrorLine(std::string_view description) {
-  return "Error: " + std::string(description.empty() ? "desconocido" : description);
+  return "Error: " + std::string(description);
 }
 
 namespace {

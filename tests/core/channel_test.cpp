@@ -132,6 +132,16 @@ TEST(AgregarLog, BoundsTheBytesOfALineWithoutSplittingACharacter) {
   }
 }
 
+TEST(ErrorEvent, LogsErrorAndTheDescriptionAsItCame) {
+  for (const char* description : {"", "Connection reset by peer"}) {
+    World w;
+    w.PutIcons();
+    w.app.connection.WinsockHamlib_Error(10054, description);
+    EXPECT_THAT(w.Log(), ElementsAre(std::string("Error: ") + description));
+    EXPECT_EQ(ErrorLine(description), std::string("Error: ") + description);
+  }
+}
+
 TEST(AgregarLog, KeepsEveryLineAndSelectsTheNewest) {
   World w;
   for (int i = 0; i < 5000; ++i) w.app.channel.AgregarLog("linea " + std::to_string(i));

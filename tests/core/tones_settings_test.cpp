@@ -93,7 +93,9 @@ struct SettingsCase {
   const char* tone;
 };
 
-void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SettingsCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SettingsFile : public testing::TestWithParam<SettingsCase> {};
 
@@ -134,6 +136,45 @@ INSTANTIATE_TEST_SUITE_P(
                      "88.5"},
         SettingsCase{"ForeignBytes", "Puerto=COM1\xE9\r\nCTCSS=\xFF\x00\r\n", "", ""}),
     [](const auto& info) { return info.param.name; });
+
+TEST(Settings, ReadingStopsAfterSixtyFourKibibytesWithOneLine) {
+  const std::string head = "Puerto=COM3\r\n";
+  const auto filler = [&](std::size_t upTo) {
+    return head + std::string(upTo - head.size() - 2, '#') + "\r\n";
+  };
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* port;
+    const char* tone;
+    bool cut;
+  };
+  const Case cases[] = {
+      {"exactly 64 KiB", filler(65536), "COM3", "", false},
+      {"64 KiB with a last line without end", filler(65536 - 11) + "Puerto=COM5", "COM5", "",
+       false},
+      // The line the limit cuts is not taken: "Puerto=COM1" is not what it says.
+      {"a line across the limit", filler(65536 - 11) + "Puerto=COM12\r\n", "COM3", "", true},
+      {"the limit between CR and LF", filler(65536 - 11) + "CTCSS=77.0\r\n", "COM3", "77.0", true},
+      {"300 KB", filler(65536) + std::string(300'000, '#') + "\r\nCTCSS=100.0\r\n", "COM3", "",
+       true},
+  };
+  for (const Case& c : cases) {
+    World w;
+    w.folder.Write("config.txt", c.file);
+    w.app.Load();
+    EXPECT_EQ(w.form.HPORT.Text(), c.port) << c.name;
+    EXPECT_EQ(w.form.ComboST.Text(), c.tone) << c.name;
+    if (c.cut) {
+      EXPECT_THAT(w.Log(), ElementsAre("Error: " + w.folder.File("config.txt") +
+                                       " es demasiado grande: solo se leen sus primeros "
+                                       "65536 bytes"))
+          << c.name;
+    } else {
+      EXPECT_THAT(w.Log(), IsEmpty()) << c.name;
+    }
+  }
+}
 
 TEST(Settings, AMissingFileIsCreatedWithItsDefaultsAndReadBack) {
   World w;
