@@ -1,6 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/qt/dbus_tracker_link.hpp"
@@ -8,10 +19,57 @@
 #include "private_tracker.hpp"
 #include "support.hpp"
 
+extern char** environ;
+
 namespace pasotune {
 namespace {
 
 using Texts = std::vector<std::string>;
+
+// pasotune-feed --stdin as dde.<service>, fed through a pipe of ours; ended
+// by its pid.
+class StdinFeed {
+ public:
+  explicit StdinFeed(const std::string& service) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    std::string args[] = {FEED_PATH, "--stdin", "--quiet", "--service", service};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
+                    args[3].data(), args[4].data(), nullptr};
+    if (::posix_spawn(&pid_, FEED_PATH, &actions, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[0]);
+    in_ = fds[1];
+  }
+  ~StdinFeed() {
+    if (in_ >= 0) ::close(in_);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  StdinFeed(const StdinFeed&) = delete;
+  StdinFeed& operator=(const StdinFeed&) = delete;
+
+  bool Started() const { return pid_ > 0 && in_ >= 0; }
+  bool Write(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(in_, bytes.data(), bytes.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+};
 
 class DBusTrackerLinkTest : public ::testing::Test {
  protected:
@@ -63,19 +121,100 @@ TEST_F(DBusTrackerLinkTest, AbsentOrUnreadableTrackerFailsAtOnce) {
   EXPECT_TRUE(got.empty());
 }
 
-TEST_F(DBusTrackerLinkTest, CurrentValueFirstThenEveryChangeInOrder) {
+// Changes far enough apart are each handed over; changes close together
+// may be merged, but never reordered, and the newest always comes through.
+TEST_F(DBusTrackerLinkTest, CurrentValueFirstThenChangesInOrderNewestLast) {
   Texts got;
   OpenInto(got);
   EXPECT_TRUE(got.empty()) << "delivered inside Open";
+  ASSERT_TRUE(WaitFor(got, 1));
   Texts expected{"R0"};
-  for (int i = 1; i <= 30; ++i) {
-    const std::string r = "SNAO-07 DN1459" + std::to_string(50000 + i) + " UP432150000 DMUSB UMLSB";
-    tracker->Publish(QString::fromStdString(r));
-    expected.push_back(r);
+  for (int i = 1; i <= 5; ++i) {
+    expected.push_back("SNAO-07 DN" + std::to_string(145950000 + i));
+    tracker->Publish(QString::fromStdString(expected.back()));
+    ASSERT_TRUE(WaitFor(got, expected.size())) << i;
   }
-  ASSERT_TRUE(WaitFor(got, expected.size()));
-  test::PumpFor(pump, 100);
   EXPECT_EQ(got, expected);
+
+  for (int i = 1; i <= 30; ++i) {
+    expected.push_back("SNAO-07 UP" + std::to_string(432150000 + i));
+    tracker->Publish(QString::fromStdString(expected.back()));
+  }
+  ASSERT_TRUE(test::PumpUntil(pump, [&] { return got.back() == expected.back(); }));
+  test::PumpFor(pump, 100);
+  EXPECT_EQ(got.back(), expected.back());
+  auto from = expected.begin();
+  for (const std::string& t : got) {
+    from = std::find(from, expected.end(), t);
+    ASSERT_NE(from, expected.end()) << t << " out of order or unknown";
+    ++from;
+  }
+}
+
+TEST_F(DBusTrackerLinkTest, BurstIsHandedOverAsTheNewestValueOnly) {
+  Texts got;
+  OpenInto(got);
+  ASSERT_TRUE(WaitFor(got, 1));
+  constexpr int kBurst = 10'000;
+  for (int i = 1; i <= kBurst; ++i) {
+    tracker->Publish(QStringLiteral("SNAO-07 DN%1").arg(145950000 + i));
+  }
+  // The tracker answers this read after sending every signal above, so they
+  // are all queued here before the event loop runs again.
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      QStringLiteral("dde.Orbitron"), QStringLiteral("/Tracking"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get << QStringLiteral("dde.Topic") << QStringLiteral("TrackingData");
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 20000);
+  ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+  ASSERT_TRUE(WaitFor(got, 2));
+  test::PumpFor(pump, 200);
+  EXPECT_EQ(got, (Texts{"R0", "SNAO-07 DN" + std::to_string(145950000 + kBurst)}))
+      << got.size() << " values handed over";
+}
+
+// 10 MB in one value: what D-Bus itself needs is paid, no more, and the
+// event loop keeps coming round.
+TEST_F(DBusTrackerLinkTest, HugeValueIsCutBeforeItCostsMore) {
+  StdinFeed feed("Huge");
+  ASSERT_TRUE(feed.Started());
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  bool owned = false;
+  QDBusServiceWatcher watcher(QStringLiteral("dde.Huge"), bus,
+                              QDBusServiceWatcher::WatchForRegistration);
+  QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, [&] { owned = true; });
+  ASSERT_TRUE(test::PumpUntil(pump, [&] {
+    return owned || bus.interface()->isServiceRegistered(QStringLiteral("dde.Huge")).value();
+  }));
+  Texts got;
+  link.Open("Huge", "Tracking", "TrackingData", [&got](const std::string& t) { got.push_back(t); });
+  ASSERT_TRUE(WaitFor(got, 1));
+
+  const std::string small = "SNSO-50 DN145950000 UP436795000 DMFM UMFM";
+  const std::string chunk(64 * 1024, 'X');
+  const test::MemoryWatch memory;
+  const test::LoopLag lag;
+  std::thread writer([&] {
+    feed.Write("SNAO-07 DN145950000 ");
+    for (int i = 0; i < 160; ++i) feed.Write(chunk);  // 10 MiB
+    feed.Write("\n" + small + "\n");
+  });
+  const bool arrived = test::PumpUntil(
+      pump, [&] { return got.back() == small; }, 60000);
+  writer.join();
+  ASSERT_TRUE(arrived);
+  for (const std::string& t : got) {
+    if (t != small && !t.empty()) {
+      EXPECT_EQ(t.size(), DBusTrackerLink::kMaxValueChars);
+    }
+  }
+  EXPECT_LT(lag.MaxCpuMs(), 100);
+  EXPECT_LT(lag.MaxWallMs(), 1000);
+  if (memory.Valid()) {
+    EXPECT_LT(memory.PeakGrowthMb(), 100);
+  }
+  std::printf("10 MiB value: loop lag %.1f ms (cpu %.1f ms), memory +%.1f MB\n", lag.MaxWallMs(),
+              lag.MaxCpuMs(), memory.Valid() ? memory.PeakGrowthMb() : -1.0);
 }
 
 TEST_F(DBusTrackerLinkTest, InvalidatedItemIsReadBack) {
@@ -95,6 +234,7 @@ TEST_F(DBusTrackerLinkTest, OpenAgainReplacesTheLink) {
   tracker->Publish(QStringLiteral("A"));
   ASSERT_TRUE(WaitFor(second, 2));
   OpenInto(third);
+  ASSERT_TRUE(WaitFor(third, 1));
   tracker->Publish(QStringLiteral("B"));
   ASSERT_TRUE(WaitFor(third, 2));
   test::PumpFor(pump, 150);

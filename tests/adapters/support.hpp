@@ -1,8 +1,14 @@
 // Waiting in the adapter tests: always on events, always with a deadline.
 #pragma once
 
+#include <QObject>
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <ctime>
+#include <fstream>
 #include <functional>
+#include <string>
 
 #include "platform/qt/qt_event_pump.hpp"
 
@@ -31,5 +37,77 @@ inline void PumpFor(EventPump& pump, int ms) {
   PumpUntil(
       pump, [] { return false; }, ms);
 }
+
+// AddressSanitizer holds freed memory back, so resident sizes say nothing
+// about what the code under test keeps.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kMemoryMeasurable = false;
+#else
+inline constexpr bool kMemoryMeasurable = true;
+#endif
+
+// A figure from /proc/self/status in kB, or -1.
+inline long StatusKb(const std::string& key) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
+  }
+  return -1;
+}
+
+// How far the resident size rose above where it stood at the start, at its
+// highest: the kernel's peak mark is reset to the present size first.
+class MemoryWatch {
+ public:
+  MemoryWatch() {
+    valid_ = kMemoryMeasurable && static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5");
+    base_ = StatusKb("VmRSS");
+    valid_ = valid_ && base_ > 0;
+  }
+  bool Valid() const { return valid_; }
+  double PeakGrowthMb() const { return static_cast<double>(StatusKb("VmHWM") - base_) / 1024; }
+
+ private:
+  bool valid_ = false;
+  long base_ = 0;
+};
+
+// How long the event loop went without coming round: a 10 ms timer notes
+// the longest gap between its ticks, in wall time and in CPU time of this
+// thread. The CPU figure is what the code under test spent in one go; the
+// wall figure also counts the machine being busy with others.
+class LoopLag {
+ public:
+  LoopLag() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+    lastWall_ = Clock::now();
+    lastCpu_ = ThreadCpuMs();
+    timer_.start();
+  }
+  double MaxWallMs() const { return maxWall_; }
+  double MaxCpuMs() const { return maxCpu_; }
+
+ private:
+  static double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+  }
+  void Tick() {
+    const double cpu = ThreadCpuMs();
+    maxWall_ = std::max(maxWall_, MsSince(lastWall_) - 10);
+    maxCpu_ = std::max(maxCpu_, cpu - lastCpu_);
+    lastWall_ = Clock::now();
+    lastCpu_ = cpu;
+  }
+
+  QTimer timer_;
+  Clock::time_point lastWall_;
+  double lastCpu_ = 0;
+  double maxWall_ = 0;
+  double maxCpu_ = 0;
+};
 
 }  // namespace pasotune::test

@@ -7,6 +7,7 @@
 #include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QEvent>
 #include <QObject>
 
 #include "platform/qt/dde_mapping.hpp"
@@ -17,6 +18,11 @@ namespace {
 
 QString Q(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QEvent::Type FlushEvent() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
 }
 
 }  // namespace
@@ -32,6 +38,13 @@ class DBusTrackerLinkReceiver : public QObject {
   void Changed(const QString& interface, const QVariantMap& changed,
                const QStringList& invalidated) {
     link_.Changed(interface, changed, invalidated);
+  }
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() != FlushEvent()) return QObject::event(e);
+    link_.Flush();
+    return true;
   }
 
  private:
@@ -102,18 +115,11 @@ void DBusTrackerLink::Open(const std::string& service, const std::string& topic,
   }
 
   open_ = true;
-  changeSeen_ = false;
   onUpdate_ = std::move(onUpdate);
-  const std::uint64_t generation = ++generation_;
-  const QString first = reply.arguments().value(0).value<QDBusVariant>().variant().toString();
-  // Delivered from the event loop like every later value. A change that got
-  // there first is newer than this read, so the read then stays unsaid.
-  QMetaObject::invokeMethod(
-      receiver_.get(),
-      [this, generation, first] {
-        if (generation == generation_ && open_ && !changeSeen_) Deliver(first);
-      },
-      Qt::QueuedConnection);
+  ++generation_;
+  // Delivered from the event loop like every later value; a change that
+  // arrives before then supersedes it.
+  Offer(reply.arguments().value(0).value<QDBusVariant>().variant().toString());
 }
 
 void DBusTrackerLink::Close() {
@@ -121,8 +127,11 @@ void DBusTrackerLink::Close() {
   open_ = false;
   ++generation_;
   onUpdate_ = nullptr;
+  pending_.reset();
+  flushPosted_ = false;
   Subscribe(false);
-  // Whatever QtDBus had already queued for the old link goes too.
+  // Whatever QtDBus had already queued for the old link goes too, and the
+  // pending hand-over with it.
   QCoreApplication::removePostedEvents(receiver_.get());
 }
 
@@ -131,8 +140,7 @@ void DBusTrackerLink::Changed(const QString& interface, const QVariantMap& chang
   if (!open_ || interface != Q(dde::kInterface)) return;
   if (const auto it = changed.constFind(item_); it != changed.constEnd()) {
     if (it->metaType().id() != QMetaType::QString) return;
-    changeSeen_ = true;
-    Deliver(it->toString());
+    Offer(it->toString());
   } else if (invalidated.contains(item_)) {
     Reread();
   }
@@ -152,15 +160,29 @@ void DBusTrackerLink::Reread() {
                      if (generation != generation_ || !open_ || reply.isError()) return;
                      const QVariant value = reply.value().variant();
                      if (value.metaType().id() != QMetaType::QString) return;
-                     changeSeen_ = true;
-                     Deliver(value.toString());
+                     Offer(value.toString());
                    });
 }
 
-void DBusTrackerLink::Deliver(const QString& value) {
+void DBusTrackerLink::Offer(const QString& value) {
+  pending_ = value.size() > kMaxValueChars ? value.left(kMaxValueChars) : value;
+  if (flushPosted_) return;
+  flushPosted_ = true;
+  // Low priority: it waits behind every signal QtDBus queues meanwhile, so
+  // the whole of a burst lands in pending_ before it is handed over.
+  QCoreApplication::postEvent(receiver_.get(), new QEvent(FlushEvent()), Qt::LowEventPriority);
+}
+
+void DBusTrackerLink::Flush() {
+  flushPosted_ = false;
+  if (!open_ || !pending_) return;
+  const std::string text = pending_->toStdString();
+  pending_.reset();
   // A copy: the handler may close or reopen the link, replacing onUpdate_.
+  // It may also run the event loop, and a newer value then comes through
+  // from inside it.
   const Update update = onUpdate_;
-  if (update) update(value.toStdString());
+  if (update) update(text);
 }
 
 }  // namespace pasotune

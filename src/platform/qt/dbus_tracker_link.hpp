@@ -4,8 +4,10 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/ports.hpp"
 
@@ -27,19 +29,28 @@ class DBusTrackerLink : public TrackerLink {
 
   // How long Open waits for the tracker to answer the first read.
   static constexpr int kReadTimeoutMs = 2000;
+  // A value longer than this (in UTF-16 units) is cut to it before anything
+  // else is done with it. No record comes near it, and the core refuses
+  // records far shorter than this and says so, so what it gets still fails
+  // that test, while a 10 MB value costs no more than D-Bus already paid.
+  static constexpr qsizetype kMaxValueChars = 64 * 1024;
 
  private:
   friend class DBusTrackerLinkReceiver;
   void Changed(const QString& interface, const QVariantMap& changed,
                const QStringList& invalidated);
   void Reread();
-  void Deliver(const QString& value);
+  // Values that arrive within one turn of the event loop are handed over
+  // as one, the newest: a burst of changes costs one update, not thousands.
+  void Offer(const QString& value);
+  void Flush();
   bool Subscribe(bool on);
 
   QDBusConnection bus_;
   std::unique_ptr<DBusTrackerLinkReceiver> receiver_;
   bool open_ = false;
-  bool changeSeen_ = false;  // a change arrived before the first value did
+  std::optional<QString> pending_;  // the newest value not yet handed over
+  bool flushPosted_ = false;
   std::uint64_t generation_ = 0;
   QString busName_, path_, item_;
   Update onUpdate_;
