@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -120,6 +126,108 @@ TEST_F(QtTcpClientTest, DataInChunksIsAnnouncedOnceAndTakenWhole) {
   ASSERT_TRUE(test::PumpUntil(pump, [&] { return events.size() == 2; }));
   EXPECT_EQ(events.back(), "data 4");
   EXPECT_EQ(client.GetData(), "OK\r\n");
+}
+
+// What the engine says after a peer close is still handed over, piece by
+// piece, before the close is told.
+TEST_F(QtTcpClientTest, DataBeforeAPeerCloseComesInBoundedPiecesThenTheClose) {
+  QTcpSocket* peer = ConnectPeer();
+  ASSERT_NE(peer, nullptr);
+  events.clear();
+  std::string taken;
+  std::size_t biggest = 0;
+  client.SetEvents({
+      .connected = nullptr,
+      .closed = [this] { events.push_back("closed"); },
+      .dataArrival =
+          [&](long) {
+            events.push_back("data");
+            const std::string piece = client.GetData();
+            biggest = std::max(biggest, piece.size());
+            taken += piece;
+          },
+      .error = nullptr,
+  });
+  std::string sent;
+  for (int i = 0; sent.size() < 300 * 1024; ++i) sent += "line " + std::to_string(i) + "\r\n";
+  peer->write(sent.data(), static_cast<qint64>(sent.size()));
+  peer->disconnectFromHost();  // once everything is written
+  ASSERT_TRUE(test::PumpUntil(pump, [&] { return !events.empty() && events.back() == "closed"; }));
+  test::PumpFor(pump, 100);
+  EXPECT_EQ(taken, sent);
+  EXPECT_LE(biggest, std::size_t{QtTcpClient::kMaxTake});
+  EXPECT_GE(events.size(), sent.size() / QtTcpClient::kMaxTake + 2);
+  EXPECT_EQ(events.back(), "closed");
+}
+
+// 74 MiB without a line end: taken 64 KiB at a time, and while nobody takes
+// it the rest waits in the kernel, not here.
+TEST_F(QtTcpClientTest, HugeReplyIsTakenInBoundedPiecesAndWaitsInTheKernel) {
+  QTcpSocket* peer = ConnectPeer();
+  ASSERT_NE(peer, nullptr);
+  constexpr std::size_t kTotal = std::size_t{74} << 20;
+  const std::string chunk(64 * 1024, '\xE9');  // é in Windows-1252
+  std::string utf8;
+  for (std::size_t i = 0; i < QtTcpClient::kMaxTake; ++i) utf8 += "\xC3\xA9";
+  bool taking = false;
+  std::size_t taken = 0, biggest = 0, arrivals = 0;
+  bool intact = true;
+  const auto take = [&] {
+    const std::string piece = client.GetData();
+    biggest = std::max(biggest, piece.size());
+    intact = intact && piece.size() % 2 == 0 && utf8.compare(0, piece.size(), piece) == 0;
+    taken += piece.size() / 2;
+  };
+  client.SetEvents({.connected = nullptr,
+                    .closed = nullptr,
+                    .dataArrival =
+                        [&](long) {
+                          ++arrivals;
+                          if (taking) take();
+                        },
+                    .error = nullptr});
+
+  const test::MemoryWatch memory;
+  const test::LoopLag lag;
+  std::atomic<std::size_t> sent{0};
+  const int fd = static_cast<int>(peer->socketDescriptor());
+  std::thread writer([&] {
+    while (sent < kTotal) {
+      const ssize_t n =
+          ::send(fd, chunk.data(), std::min(chunk.size(), kTotal - sent), MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 20000) <= 0) return;
+      } else if (n < 0 && errno != EINTR) {
+        return;
+      }
+    }
+  });
+  // A program that is slow to take: the first arrival is left waiting.
+  test::PumpFor(pump, 500);
+  const std::size_t sentWhileWaiting = sent;
+  EXPECT_EQ(arrivals, 1u);
+  taking = true;
+  take();
+  const bool all = test::PumpUntil(
+      pump, [&] { return taken >= kTotal; }, 60000);
+  writer.join();
+  ASSERT_TRUE(all) << taken << " of " << kTotal;
+  EXPECT_TRUE(intact);
+  EXPECT_EQ(taken, kTotal);
+  EXPECT_LE(biggest, 2 * QtTcpClient::kMaxTake);
+  EXPECT_LT(lag.MaxCpuMs(), 100);
+  EXPECT_LT(lag.MaxWallMs(), 1000);
+  if (memory.Valid()) {
+    EXPECT_LT(memory.PeakGrowthMb(), 100);
+  }
+  std::printf(
+      "74 MiB reply: %zu arrivals, loop lag %.1f ms (cpu %.1f ms), memory +%.1f MB, %.1f MiB "
+      "sent while nobody took\n",
+      arrivals, lag.MaxWallMs(), lag.MaxCpuMs(), memory.Valid() ? memory.PeakGrowthMb() : -1.0,
+      static_cast<double>(sentWhileWaiting) / (1 << 20));
 }
 
 TEST_F(QtTcpClientTest, LocalCloseRaisesNothing) {

@@ -39,6 +39,8 @@ QtTcpClient::QtTcpClient()
     : context_(std::make_unique<QObject>()), socket_(std::make_unique<QTcpSocket>()) {
   // The engine is local; a proxy from the environment must not get between.
   socket_->setProxy(QNetworkProxy::NoProxy);
+  // What is not taken stays in the kernel, and holds the engine back.
+  socket_->setReadBufferSize(static_cast<qint64>(kMaxTake));
   WireSocket();
 }
 
@@ -59,17 +61,7 @@ void QtTcpClient::WireSocket() {
       RaiseConnected();
     });
   });
-  QObject::connect(socket_.get(), &QTcpSocket::readyRead, context_.get(), [this] {
-    const bool wasEmpty = inbox_.empty();
-    const QByteArray bytes = socket_->readAll();
-    inbox_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    // One event until the data is taken, like a socket's read readiness.
-    if (!wasEmpty || inbox_.empty()) return;
-    Post([this] {
-      if (inbox_.empty() || (state_ != sck::kConnected && state_ != sck::kClosing)) return;
-      RaiseDataArrival(static_cast<long>(inbox_.size()));
-    });
-  });
+  QObject::connect(socket_.get(), &QTcpSocket::readyRead, context_.get(), [this] { Announce(); });
   QObject::connect(socket_.get(), &QTcpSocket::errorOccurred, context_.get(),
                    [this](QAbstractSocket::SocketError error) {
                      if (error == QAbstractSocket::RemoteHostClosedError) {
@@ -89,6 +81,17 @@ void QtTcpClient::Post(std::function<void()> fn) {
         if (generation == generation_) fn();
       },
       Qt::QueuedConnection);
+}
+
+void QtTcpClient::Announce() {
+  // One event until the data is taken, like a socket's read readiness.
+  if (announced_) return;
+  announced_ = true;
+  Post([this] {
+    const qint64 waiting = socket_->bytesAvailable();
+    if (waiting <= 0 || (state_ != sck::kConnected && state_ != sck::kClosing)) return;
+    RaiseDataArrival(static_cast<long>(waiting));
+  });
 }
 
 void QtTcpClient::PeerClosed() {
@@ -119,7 +122,7 @@ void QtTcpClient::Connect(const std::string& host, int port) {
   if (host.empty()) throw PortError("No host to connect to");
   ++generation_;
   ended_ = false;
-  inbox_.clear();
+  announced_ = false;
   state_ = sck::kConnecting;
   socket_->connectToHost(QString::fromStdString(host), static_cast<quint16>(port));
 }
@@ -132,7 +135,7 @@ void QtTcpClient::Close() {
   }
   ++generation_;
   ended_ = false;
-  inbox_.clear();
+  announced_ = false;
   state_ = sck::kClosed;
 }
 
@@ -153,13 +156,11 @@ void QtTcpClient::SendData(std::string_view text) {
 
 std::string QtTcpClient::GetData() {
   if (state_ != sck::kConnected && state_ != sck::kClosing) throw PortError(kWrongState);
-  if (socket_->bytesAvailable() > 0) {
-    const QByteArray more = socket_->readAll();
-    inbox_.append(more.constData(), static_cast<std::size_t>(more.size()));
-  }
-  std::string text = Cp1252ToUtf8(inbox_);
-  inbox_.clear();
-  return text;
+  announced_ = false;
+  const QByteArray bytes = socket_->read(static_cast<qint64>(kMaxTake));
+  // The rest, already here or still in the kernel, comes with the next event.
+  if (socket_->bytesAvailable() > 0) Announce();
+  return Cp1252ToUtf8(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 }  // namespace pasotune

@@ -1,6 +1,7 @@
 // The engine link over QTcpSocket, behaving like the Winsock control.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,7 +27,14 @@ class QtTcpClient : public TcpClient {
   void Connect(const std::string& host, int port) override;
   void Close() override;
   void SendData(std::string_view text) override;
+  // What is waiting, up to kMaxTake bytes as received. When more waits, the
+  // data-arrival event comes again.
   std::string GetData() override;
+
+  // The most bytes held here and handed over at once. Beyond it the engine's
+  // replies wait in the kernel, which holds the engine back, so however much
+  // it says, the program's memory and the time per event stay bounded.
+  static constexpr std::size_t kMaxTake = 64 * 1024;
 
  private:
   void WireSocket();
@@ -35,13 +43,16 @@ class QtTcpClient : public TcpClient {
   void Post(std::function<void()> fn);
   void PeerClosed();
   void Failed(int error);
+  // Raises one data-arrival event for what waits, unless one is already
+  // out and the data not yet taken.
+  void Announce();
 
   std::unique_ptr<QObject> context_;
   std::unique_ptr<QTcpSocket> socket_;
   int state_ = sck::kClosed;
   std::uint64_t generation_ = 0;
-  std::string inbox_;   // Windows-1252, as received
-  bool ended_ = false;  // closed or failed already told for this connection
+  bool announced_ = false;  // a data-arrival event is out, the data not yet taken
+  bool ended_ = false;      // closed or failed already told for this connection
 };
 
 }  // namespace pasotune
