@@ -64,18 +64,21 @@ TEST(Platform, ProgramEndFlushesAndExitsAtOnce) {
 TEST(Platform, FolderAndImageNameFromTheExeLink) {
   const struct {
     const char* link;
+    bool deleted;
     const char* folder;
     const char* image;
   } cases[] = {
-      {"/opt/pasotune/Velkor.exe", "/opt/pasotune", "Velkor.exe"},
-      {"/Velkor.exe", "/", "Velkor.exe"},
-      {"/opt/pasotune/Velkor.exe (deleted)", "/opt/pasotune", "Velkor.exe"},
-      {"/opt/my dir/Velkor.exe", "/opt/my dir", "Velkor.exe"},
-      {"/opt/pasotune/ (deleted)", "/opt/pasotune", " (deleted)"},
+      {"/opt/pasotune/Velkor.exe", false, "/opt/pasotune", "Velkor.exe"},
+      {"/Velkor.exe", false, "/", "Velkor.exe"},
+      {"/opt/pasotune/Velkor.exe (deleted)", true, "/opt/pasotune", "Velkor.exe"},
+      {"/opt/pasotune/Velkor.exe (deleted)", false, "/opt/pasotune", "Velkor.exe (deleted)"},
+      {"/opt/x/Velkor.exe (deleted) (deleted)", true, "/opt/x", "Velkor.exe (deleted)"},
+      {"/opt/my dir/Velkor.exe", false, "/opt/my dir", "Velkor.exe"},
+      {"/opt/pasotune/ (deleted)", false, "/opt/pasotune", " (deleted)"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FolderOfExecutable(c.link), c.folder) << c.link;
-    EXPECT_EQ(ImageNameOf(c.link), c.image) << c.link;
+    EXPECT_EQ(ImageNameOf(c.link, c.deleted), c.image) << c.link << " " << c.deleted;
   }
 }
 

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   char exe[4096] = {};
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
   const std::string self = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
-  const std::string name = pasotune::ImageNameOf(self);
+  const std::string name = pasotune::ImageNameOfProcess(::getpid());
   if (name.rfind("EndsOwnName", 0) == 0) {
     pasotune::PosixProcesses().EndByImageName(name);
     std::ofstream(self + ".alive") << "alive\n";

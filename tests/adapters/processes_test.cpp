@@ -1,9 +1,11 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
@@ -60,6 +62,10 @@ class PosixProcessesTest : public ::testing::Test {
       ::kill(pid, SIGKILL);
       WaitGone(pid, 5000);
     }
+    for (int pid : forked) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
   }
   std::string Probe(const std::string& name) {
     const fs::path to = fs::path(dir.path().toStdString()) / name;
@@ -73,9 +79,35 @@ class PosixProcessesTest : public ::testing::Test {
     return pid;
   }
 
+  // Runs path with these real and effective user ids (root only); returns
+  // once it has been executed, or -1.
+  int SpawnAs(const std::string& path, uid_t real, uid_t effective) {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const gid_t nobody = 65534;
+      if (::setgroups(0, nullptr) == 0 && ::setresgid(nobody, nobody, nobody) == 0 &&
+          ::setresuid(real, effective, effective) == 0) {
+        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+        ::execv(path.c_str(), argv);
+      }
+      ::_exit(127);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    // Closed on exec: end of file says the image is in place.
+    while (::read(ready[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    ::close(ready[0]);
+    if (pid > 0) forked.push_back(pid);
+    return pid;
+  }
+
   QTemporaryDir dir;
   PosixProcesses processes;
   std::vector<int> started;
+  std::vector<int> forked;  // our own children, reaped here
 };
 
 TEST_F(PosixProcessesTest, EndsEveryProcessOfExactlyThatName) {
@@ -99,6 +131,55 @@ TEST_F(PosixProcessesTest, EndsEveryProcessOfExactlyThatName) {
     ::kill(pid, SIGKILL);
     EXPECT_TRUE(WaitGone(pid, 5000)) << pid;
   }
+}
+
+// Root may end anyone's processes; the program ends only those of its own
+// (real) user, as it could on Windows.
+TEST_F(PosixProcessesTest, EndsOnlyProcessesOfTheSameRealUser) {
+  if (::getuid() != 0) GTEST_SKIP() << "starting a process as another user needs root";
+  const uid_t self = ::getuid();
+  const uid_t other = 65534;
+  fs::permissions(dir.path().toStdString(), fs::perms::owner_all | fs::perms::group_read |
+                                                fs::perms::group_exec | fs::perms::others_read |
+                                                fs::perms::others_exec);
+  const std::string engine = Probe("Velkor.exe");
+  fs::permissions(engine, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  const struct {
+    uid_t real, effective;
+    bool ended;
+  } cases[] = {{other, other, false}, {other, self, false}, {self, other, true}};
+  std::vector<int> pids;
+  for (const auto& c : cases) {
+    pids.push_back(SpawnAs(engine, c.real, c.effective));
+    ASSERT_GT(pids.back(), 0);
+    ASSERT_TRUE(Running(pids.back()));
+  }
+  processes.EndByImageName("Velkor.exe");
+  for (std::size_t i = 0; i < pids.size(); ++i) {
+    EXPECT_EQ(WaitGone(pids[i], cases[i].ended ? 5000 : 300), cases[i].ended)
+        << "real uid " << cases[i].real << ", effective " << cases[i].effective;
+  }
+}
+
+// A rebuild deletes the running engine's file and writes a new one: the old
+// engine still holds the port and must go. A file that is merely named so
+// is not the engine.
+TEST_F(PosixProcessesTest, ADeletedEngineStillCountsANameEndingInDeletedDoesNot) {
+  const std::string engine = Probe("Velkor.exe");
+  const int replaced = Spawn(engine);
+  fs::remove(engine);
+  Probe("Velkor.exe");
+  const int named = Spawn(Probe("Velkor.exe (deleted)"));
+  const fs::path other = fs::path(dir.path().toStdString()) / "other";
+  fs::create_directory(other);
+  fs::copy_file(PROBE_PATH, other / "Velkor.exe (deleted)");
+  const int namedAndDeleted = Spawn((other / "Velkor.exe (deleted)").string());
+  fs::remove(other / "Velkor.exe (deleted)");
+
+  processes.EndByImageName("Velkor.exe");
+  EXPECT_TRUE(WaitGone(replaced, 5000));
+  EXPECT_FALSE(WaitGone(named, 300));
+  EXPECT_FALSE(WaitGone(namedAndDeleted, 300));
 }
 
 TEST_F(PosixProcessesTest, StartsDetachedWithNothingInherited) {

@@ -5,13 +5,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -22,6 +25,11 @@ namespace pasotune {
 namespace {
 
 constexpr std::string_view kDeleted = " (deleted)";
+
+bool EndsWithDeleted(std::string_view exeLink) {
+  return exeLink.size() > kDeleted.size() &&
+         exeLink.substr(exeLink.size() - kDeleted.size()) == kDeleted;
+}
 
 std::string ErrnoText(int error) {
   return std::strerror(error);
@@ -43,6 +51,70 @@ bool ReadLink(const std::string& path, std::string& out) {
   }
 }
 
+// Whether the kernel added " (deleted)" to this text of dir/exe. A file may
+// be named so, so the text alone cannot tell: the suffix is the kernel's
+// when the path it spells is not the very file the process runs. Empty
+// when the process cannot be looked at.
+std::optional<bool> ExeDeleted(const std::string& dir, const std::string& exeLink) {
+  if (!EndsWithDeleted(exeLink)) return false;
+  struct stat running {};
+  if (::stat((dir + "/exe").c_str(), &running) != 0) return std::nullopt;
+  struct stat named {};
+  return ::stat(exeLink.c_str(), &named) != 0 || named.st_dev != running.st_dev ||
+         named.st_ino != running.st_ino;
+}
+
+// The real user id from dir/status ("Uid:\treal\teffective\tsaved\tfs").
+std::optional<uid_t> RealUid(const std::string& dir) {
+  std::ifstream in(dir + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Uid:", 0) != 0) continue;
+    const std::size_t from = line.find_first_not_of(" \t", 4);
+    if (from == std::string::npos) return std::nullopt;
+    uid_t uid = 0;
+    const auto [end, ec] = std::from_chars(line.data() + from, line.data() + line.size(), uid);
+    if (ec != std::errc{}) return std::nullopt;
+    return uid;
+  }
+  return std::nullopt;
+}
+
+// Holds on to the process that has a pid now, so what is checked about it
+// and what is signalled are the same process even if the pid is reused
+// in between. Without pidfds (kernels before 5.3) the pid alone it is.
+class PinnedProcess {
+ public:
+  explicit PinnedProcess(pid_t pid) : pid_(pid) {
+#ifdef SYS_pidfd_open
+    fd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    gone_ = fd_ < 0 && errno == ESRCH;
+#endif
+  }
+  ~PinnedProcess() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PinnedProcess(const PinnedProcess&) = delete;
+  PinnedProcess& operator=(const PinnedProcess&) = delete;
+
+  bool Gone() const {
+    return gone_;
+  }
+  void Kill() {
+#ifdef SYS_pidfd_send_signal
+    if (fd_ >= 0) {
+      ::syscall(SYS_pidfd_send_signal, fd_, SIGKILL, nullptr, 0);
+      return;
+    }
+#endif
+    ::kill(pid_, SIGKILL);
+  }
+
+ private:
+  pid_t pid_;
+  int fd_ = -1;
+  bool gone_ = false;
+};
+
 struct SpawnSetup {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
@@ -60,15 +132,18 @@ struct SpawnSetup {
 
 }  // namespace
 
-std::string ImageNameOf(std::string_view exeLink) {
-  // A file cannot have an empty name, so "/dir/ (deleted)" names a file.
-  if (exeLink.size() > kDeleted.size() &&
-      exeLink.substr(exeLink.size() - kDeleted.size()) == kDeleted &&
-      exeLink[exeLink.size() - kDeleted.size() - 1] != '/') {
-    exeLink.remove_suffix(kDeleted.size());
-  }
+std::string ImageNameOf(std::string_view exeLink, bool deleted) {
+  if (deleted && EndsWithDeleted(exeLink)) exeLink.remove_suffix(kDeleted.size());
   const std::size_t slash = exeLink.rfind('/');
   return std::string(slash == std::string_view::npos ? exeLink : exeLink.substr(slash + 1));
+}
+
+std::string ImageNameOfProcess(int pid) {
+  std::string link;
+  const std::string dir = "/proc/" + std::to_string(pid);
+  if (!ReadLink(dir + "/exe", link)) return {};
+  const std::optional<bool> deleted = ExeDeleted(dir, link);
+  return deleted ? ImageNameOf(link, *deleted) : std::string();
 }
 
 void PosixProcesses::Start(const std::string& path) {
@@ -137,16 +212,22 @@ void PosixProcesses::EndByImageName(const std::string& imageName) {
   const std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
   if (!proc) throw PortError("Cannot list the running processes: " + ErrnoText(errno));
   const pid_t self = ::getpid();
+  const uid_t user = ::getuid();
   while (const dirent* entry = ::readdir(proc.get())) {
     const std::string_view name = entry->d_name;
     if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) continue;
     pid_t pid = 0;
     const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
     if (ec != std::errc{} || end != name.data() + name.size() || pid <= 0 || pid == self) continue;
+    const std::string dir = "/proc/" + std::string(name);
     std::string exe;
-    if (!ReadLink("/proc/" + std::string(name) + "/exe", exe))
-      continue;  // gone, kernel or not ours
-    if (ImageNameOf(exe) == imageName) ::kill(pid, SIGKILL);
+    if (!ReadLink(dir + "/exe", exe)) continue;  // gone, kernel or not ours to see
+    // The text alone rules out nearly every process; the rest is looked at
+    // closely once it is pinned.
+    if (ImageNameOf(exe, false) != imageName && ImageNameOf(exe, true) != imageName) continue;
+    PinnedProcess process(pid);
+    if (process.Gone() || RealUid(dir) != user || ImageNameOfProcess(pid) != imageName) continue;
+    process.Kill();
   }
 }
 

@@ -1,5 +1,5 @@
 // Engine processes on Linux: started detached with posix_spawn, ended by
-// the exact file name of their executable.
+// the exact file name of their executable, among the user's own processes.
 #pragma once
 
 #include <string>
@@ -15,13 +15,23 @@ class PosixProcesses : public Processes {
   // arguments, in its own session, stdin, stdout and stderr on /dev/null.
   // A thread of ours waits for it, so it never lingers as a zombie.
   int Spawn(const std::string& path);
-  // SIGKILL to every process but this one whose /proc/<pid>/exe file name
-  // is exactly imageName. Processes that cannot be inspected are skipped.
+  // SIGKILL to every process but this one that has the same real user id
+  // as this one and whose executable's file name is exactly imageName.
+  // Processes that cannot be inspected are skipped.
+  //
+  // A process whose file has been deleted since it started (as a rebuild or
+  // a reinstall does to a running engine) still runs that image and still
+  // holds the engine's port, so it counts under the name it was started
+  // by; a file whose name merely ends in " (deleted)" does not.
   void EndByImageName(const std::string& imageName) override;
 };
 
-// The file name of the executable behind a /proc/<pid>/exe link text: its
-// last component, without the " (deleted)" the kernel adds for a replaced file.
-std::string ImageNameOf(std::string_view exeLink);
+// The last component of a /proc/<pid>/exe link text. With deleted (the
+// kernel says the file is gone), without the " (deleted)" it then adds.
+std::string ImageNameOf(std::string_view exeLink, bool deleted);
+
+// The image name of a running process, as EndByImageName sees it; empty
+// when it cannot be told.
+std::string ImageNameOfProcess(int pid);
 
 }  // namespace pasotune
