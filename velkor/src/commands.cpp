@@ -73,12 +73,17 @@ bool isDigit(char c) {
 }
 
 // Digits, then optionally '.' or ',' and more digits; returns value scaled by 10^decimals.
+// Each digit count is checked before the digit is taken: the value never holds more than
+// maxWhole + decimals digits, so no input can overflow it.
 std::optional<std::int64_t> parseDecimal(std::string_view text, std::size_t maxWhole,
                                          std::size_t decimals) {
   std::int64_t value = 0;
   std::size_t i = 0;
-  for (; i < text.size() && isDigit(text[i]); ++i) value = value * 10 + (text[i] - '0');
-  if (i == 0 || i > maxWhole) return std::nullopt;
+  for (; i < text.size() && isDigit(text[i]); ++i) {
+    if (i == maxWhole) return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+  }
+  if (i == 0) return std::nullopt;
   std::size_t fraction = 0;
   if (i < text.size()) {
     if (text[i] != '.' && text[i] != ',') return std::nullopt;

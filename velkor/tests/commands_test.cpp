@@ -106,7 +106,14 @@ INSTANTIATE_TEST_SUITE_P(
         bad("SET FREQ MAIN 1e9", "bad"), bad("SET MODE SUB XYZ", "unknown mode: XYZ"),
         bad("SET MODE SUB", "MAIN or SUB"), bad("SET TONE 88.55", "bad tone"),
         bad("SET TONE 0.0", "bad tone"), bad("SET TONE ON", "bad tone"),
-        bad("SET TONE", "unknown command"), bad("SET VOLUME 3", "unknown command")));
+        bad("SET TONE", "unknown command"), bad("SET VOLUME 3", "unknown command"),
+        // Far more digits than any value may have: refused before the value can overflow.
+        freq("SET FREQ MAIN 99999.999999", Band::kMain, 99'999'999'999),
+        tone("SET TONE 9999.9", 99'999), bad("SET TONE 99999999999999999999", "bad tone"),
+        bad("SET TONE 99999999999999999999.5", "bad tone"),
+        bad("SET FREQ MAIN 99999999999999999999", "bad frequency"),
+        bad("SET FREQ SUB 922337203685477580800.0", "bad frequency"),
+        bad("SET FREQ SUB 000000000000000000000435.0", "bad frequency")));
 
 TEST(Dispatcher, NeedsAPortFirst) {
   SimRadio radio;
