@@ -10,8 +10,6 @@
 namespace velkor {
 namespace {
 
-constexpr std::size_t kEchoChars = 40;
-
 struct ModeName {
   std::string_view text;
   Mode mode;
@@ -102,8 +100,22 @@ ParseResult fail(std::string error) {
   return {std::nullopt, std::move(error)};
 }
 
+ParseResult badPort(std::string error) {
+  return {std::nullopt, std::move(error), true};
+}
+
+// Nothing that holds a control character or runs this long names a port; refusing it here
+// keeps such bytes away from the radio code and out of file names.
+bool plausiblePort(std::string_view port) {
+  if (port.size() > kMaxPortBytes) return false;
+  for (const char c : port) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
 std::string echo(std::string_view text) {
-  return printable(text, kEchoChars);
+  return echoText(text);
 }
 
 ParseResult parseBandCommand(std::string_view rest, Command::Kind kind) {
@@ -135,10 +147,12 @@ std::string describe(const Outcome& outcome, std::string_view what) {
       return std::string(what);
     case Outcome::Kind::kQueued:
       return "queued: " + std::string(what);
+    case Outcome::Kind::kRefused:
+      return "refused: " + std::string(what);
     case Outcome::Kind::kFailed:
       break;
   }
-  return "refused: " + std::string(what);
+  return "failed: " + std::string(what);
 }
 
 }  // namespace
@@ -175,10 +189,11 @@ std::optional<int> parseTone(std::string_view text) {
 ParseResult parseCommand(std::string_view line) {
   line = trim(line);
   std::string_view rest = line;
-  if (line == "SETPORT") return fail("SETPORT needs a port name");
+  if (line == "SETPORT") return badPort("SETPORT needs a port name");
   if (consume(rest, "SETPORT ")) {
     rest = trim(rest);
-    if (rest.empty()) return fail("SETPORT needs a port name");
+    if (rest.empty()) return badPort("SETPORT needs a port name");
+    if (!plausiblePort(rest)) return badPort("cannot open " + echo(rest) + ": not a port name");
     Command command;
     command.kind = Command::Kind::kSetPort;
     command.port = std::string(rest);
@@ -217,8 +232,10 @@ Handled Dispatcher::handle(std::string_view line) {
   if (trim(line).empty()) return {std::nullopt, "ignored: empty line"};
   const ParseResult parsed = parseCommand(line);
   if (!parsed.command) {
-    std::string reply = errorReply(parsed.error);
-    return {reply, "rejected"};
+    if (!parsed.needsUser) return {notDoneReply(parsed.error), "rejected"};
+    // As after any failed SETPORT, no port is left open.
+    radio_.close();
+    return {errorReply(parsed.error), "rejected"};
   }
   const Command& command = *parsed.command;
   Outcome outcome;
@@ -226,7 +243,7 @@ Handled Dispatcher::handle(std::string_view line) {
   switch (command.kind) {
     case Command::Kind::kSetPort:
       outcome = radio_.open(command.port);
-      what = "open " + command.port;
+      what = "open " + echo(command.port);
       break;
     case Command::Kind::kSetFrequency:
       outcome = radio_.setFrequency(command.band, command.hz);
@@ -246,8 +263,10 @@ Handled Dispatcher::handle(std::string_view line) {
       break;
   }
   Handled handled{std::nullopt, describe(outcome, what)};
-  if (!outcome.ok()) {
+  if (outcome.kind == Outcome::Kind::kFailed) {
     handled.reply = errorReply(outcome.reason);
+  } else if (outcome.kind == Outcome::Kind::kRefused) {
+    handled.reply = notDoneReply(what + ": " + outcome.reason);
   } else if (command.kind == Command::Kind::kSetPort && outcome.kind == Outcome::Kind::kDone) {
     handled.reply = std::string(kReadyReply);
   }

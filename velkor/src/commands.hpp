@@ -10,9 +10,17 @@
 namespace velkor {
 
 inline constexpr std::string_view kReadyReply = "Velkor READY";
+// Only for what the user has to act on: the program shows its "connect" look on any reply
+// holding "ERROR".
 inline std::string errorReply(std::string_view reason) {
   return "ERROR " + std::string(reason);
 }
+// A line the engine did not carry out and nobody needs to act on; it never holds "ERROR".
+inline std::string notDoneReply(std::string_view what) {
+  return "NOT DONE " + std::string(what);
+}
+// Longer than any device name; a port name longer than this is refused unseen.
+inline constexpr std::size_t kMaxPortBytes = 255;
 
 struct Command {
   enum class Kind { kSetPort, kSetFrequency, kSetMode, kSetTone, kToneOff };
@@ -28,6 +36,8 @@ struct Command {
 struct ParseResult {
   std::optional<Command> command;
   std::string error;  // set when command is empty
+  // A SETPORT that names no port that could be opened: the user has to pick another.
+  bool needsUser = false;
 };
 
 // "432.1500" or "432,1500" (regional settings may use a comma) to Hz, exactly.

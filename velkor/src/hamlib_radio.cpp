@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "commands.hpp"
+#include "text.hpp"
 
 namespace velkor {
 namespace {
@@ -57,9 +58,12 @@ bool linkLost(int status) {
   }
 }
 
+// A radio that stopped answering needs the user; anything else it turned down is a value it
+// cannot take.
 Outcome check(int status, std::string_view what) {
   if (status == RIG_OK) return Outcome::done();
-  return Outcome::failed(std::string(what) + ": " + message(status), linkLost(status));
+  if (linkLost(status)) return Outcome::failed(std::string(what) + ": " + message(status), true);
+  return Outcome::refused(message(status));
 }
 
 int setConf(RIG* rig, const char* name, const std::string& value) {
@@ -88,7 +92,7 @@ Outcome HamlibRadio::open(const std::string& port) {
   if (!rig) return Outcome::failed("Hamlib has no rig model " + std::to_string(settings_.model));
 
   std::string path;
-  std::string where = port;
+  std::string where = echoText(port);
   int status = RIG_OK;
   if (settings_.model == RIG_MODEL_NETRIGCTL) {
     path = settings_.rigctld;
@@ -97,10 +101,11 @@ Outcome HamlibRadio::open(const std::string& port) {
     const auto device = settings_.devicePath(port);
     if (!device) {
       rig_cleanup(rig);
-      return Outcome::failed("cannot open " + port + ": not a COMn name or a device path");
+      return Outcome::failed("cannot open " + echoText(port) +
+                             ": not a COMn name or a device path");
     }
     path = *device;
-    where = port + " (" + path + ")";
+    where = echoText(port) + " (" + echoText(path) + ")";
     // Hamlib only says "IO error" for a missing device.
     if (access(path.c_str(), F_OK) != 0) {
       const std::string why = std::strerror(errno);
@@ -139,9 +144,9 @@ Outcome HamlibRadio::open(const std::string& port) {
   if (bands_ == Settings::Bands::kSplit) {
     status = rig_set_split_vfo(rig_, RIG_VFO_CURR, RIG_SPLIT_ON, RIG_VFO_TX);
     if (status != RIG_OK) {
-      const Outcome outcome = check(status, "cannot switch split on for " + where);
+      const std::string why = message(status);
       close();
-      return outcome;
+      return Outcome::failed("cannot switch split on for " + where + ": " + why);
     }
   }
   return Outcome::done();
@@ -190,8 +195,7 @@ Outcome HamlibRadio::setMode(Band band, Mode mode) {
   const ModeMap& m = lookup(mode);
   const std::string what = std::string(bandName(band)) + " mode " + std::string(modeName(mode));
   if (!(rig_->state.mode_list & m.hamlib)) {
-    return Outcome::failed(what + ": the " + modelName() + " has no " + rig_strrmode(m.hamlib) +
-                           " mode");
+    return Outcome::refused("the " + modelName() + " has no " + rig_strrmode(m.hamlib) + " mode");
   }
   // A rig without a narrow filter reports 0, which Hamlib reads as its normal width.
   const pbwidth_t width = m.narrow ? rig_passband_narrow(rig_, m.hamlib) : RIG_PASSBAND_NORMAL;
@@ -210,14 +214,14 @@ Outcome HamlibRadio::setTone(int tenthsHz) {
   if (const tone_t* list = rig_->caps->ctcss_list) {
     bool known = false;
     for (; *list != 0; ++list) known = known || *list == static_cast<tone_t>(tenthsHz);
-    if (!known) return Outcome::failed(what + ": the " + modelName() + " has no such tone");
+    if (!known) return Outcome::refused("the " + modelName() + " has no such tone");
   }
   int status = RIG_OK;
   const int vfo = target(Band::kMain, status);
   if (status != RIG_OK) return check(status, what);
   Outcome outcome = check(rig_set_ctcss_tone(rig_, vfo, static_cast<tone_t>(tenthsHz)), what);
   if (outcome.ok() && rig_has_set_func(rig_, RIG_FUNC_TONE)) {
-    outcome = check(rig_set_func(rig_, vfo, RIG_FUNC_TONE, 1), what + " on");
+    outcome = check(rig_set_func(rig_, vfo, RIG_FUNC_TONE, 1), what);
   }
   return outcome;
 }
@@ -225,7 +229,7 @@ Outcome HamlibRadio::setTone(int tenthsHz) {
 Outcome HamlibRadio::toneOff() {
   if (!rig_) return Outcome::failed(std::string(kNoPortOpen));
   if (!rig_has_set_func(rig_, RIG_FUNC_TONE)) {
-    return Outcome::failed("tone off: Hamlib cannot switch the tone of the " + modelName());
+    return Outcome::refused("Hamlib cannot switch the tone of the " + modelName());
   }
   int status = RIG_OK;
   const int vfo = target(Band::kMain, status);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "commands.hpp"
+#include "text.hpp"
 
 namespace velkor {
 namespace {
@@ -157,9 +158,9 @@ bool QueuedRadio::openRadio(const std::string& port, bool asked) {
     linkDown_ = false;
     lock.unlock();
     if (asked) {
-      notify_(std::string(kReadyReply), "opened " + port);
+      notify_(std::string(kReadyReply), "opened " + echoText(port));
     } else {
-      notify_("", "reopened " + port);
+      notify_("", "reopened " + echoText(port));
     }
     return true;
   }
@@ -170,11 +171,11 @@ bool QueuedRadio::openRadio(const std::string& port, bool asked) {
   }
   lock.unlock();
   if (asked) {
-    notify_(errorReply(outcome.reason), "could not open " + port);
+    notify_(errorReply(outcome.reason), "could not open " + echoText(port));
   } else {
-    notify_(errorReply("radio on " + port + " still not answering: " + outcome.reason +
+    notify_(errorReply("radio on " + echoText(port) + " still not answering: " + outcome.reason +
                        "; trying again on the next command"),
-            "could not reopen " + port);
+            "could not reopen " + echoText(port));
   }
   return false;
 }
@@ -209,8 +210,12 @@ void QueuedRadio::apply(const std::string& port, const Pending& work) {
   for (const Step& step : steps) {
     const Outcome outcome = step.send();
     if (outcome.ok()) continue;
+    if (outcome.kind == Outcome::Kind::kRefused) {
+      notify_(notDoneReply(step.what + ": " + outcome.reason), "radio refused: " + step.what);
+      continue;
+    }
     if (!outcome.linkLost) {
-      notify_(errorReply(outcome.reason), "radio refused: " + step.what);
+      notify_(errorReply(outcome.reason), "radio failed: " + step.what);
       continue;
     }
     backend_->close();
@@ -218,7 +223,7 @@ void QueuedRadio::apply(const std::string& port, const Pending& work) {
       std::lock_guard lock(mutex_);
       linkDown_ = true;
     }
-    notify_(errorReply("radio on " + port + " not answering (" + outcome.reason +
+    notify_(errorReply("radio on " + echoText(port) + " not answering (" + outcome.reason +
                        "); closed it, will reopen on the next command"),
             "radio failed: " + step.what);
     return;

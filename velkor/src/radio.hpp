@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace velkor {
 
@@ -17,8 +18,13 @@ std::string_view modeName(Mode mode);
 // Satellite trackers spell modes in many ways ("CW-R", "cwr", "FM-N", "NFM"); all map here.
 std::optional<Mode> parseMode(std::string_view text);
 
+// The program puts its window back to "connect" whenever a reply holds "ERROR", so the two
+// ways a command can go wrong are kept apart: kFailed needs the user (the port cannot be opened,
+// the radio stopped answering), kRefused is a value this radio cannot take (a band it lacks, a
+// mode, a tone), which the user can do nothing about and the program must not take for a
+// broken link.
 struct Outcome {
-  enum class Kind { kDone, kFailed, kQueued };
+  enum class Kind { kDone, kQueued, kRefused, kFailed };
 
   Kind kind = Kind::kDone;
   std::string reason;
@@ -27,10 +33,11 @@ struct Outcome {
 
   static Outcome done() { return {}; }
   static Outcome queued() { return {Kind::kQueued, {}, false}; }
+  static Outcome refused(std::string why) { return {Kind::kRefused, std::move(why), false}; }
   static Outcome failed(std::string why, bool lost = false) {
     return {Kind::kFailed, std::move(why), lost};
   }
-  bool ok() const { return kind != Kind::kFailed; }
+  bool ok() const { return kind == Kind::kDone || kind == Kind::kQueued; }
 };
 
 struct ToneState {

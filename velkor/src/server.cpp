@@ -21,6 +21,8 @@ constexpr std::size_t kReadChunk = 16 * 1024;
 constexpr std::size_t kOutgoingCap = 64 * 1024;
 constexpr std::string_view kBusy = "ERROR busy\r\n";
 constexpr std::string_view kTooLong = "line too long";
+// A reply is one line the program logs whole; nothing the engine says needs more.
+constexpr std::size_t kReplyChars = 1024;
 
 }  // namespace
 
@@ -137,10 +139,11 @@ void Server::readClient() {
   for (auto& piece : splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(got)))) {
     const std::string line = cp1252ToUtf8(piece.bytes);
     if (piece.kind == LineSplitter::Piece::Kind::kTooLong) {
-      const std::string reply = errorReply(kTooLong);
+      const std::string reply = notDoneReply(kTooLong);
       queueReply(reply);
-      transcript_.record(line + "...", "discarded: longer than " + std::to_string(splitter_.cap()) +
-                                           " bytes => " + reply);
+      transcript_.record(
+          line + "\u2026",
+          "discarded: longer than " + std::to_string(splitter_.cap()) + " bytes => " + reply);
       continue;
     }
     const Handled handled = handler_(line);
@@ -175,7 +178,8 @@ void Server::dropClient(std::string_view why) {
 }
 
 void Server::queueReply(std::string_view utf8) {
-  outgoing_ += utf8ToCp1252(utf8);
+  // Whatever a radio library put in a reason, the reply stays one bounded line.
+  outgoing_ += utf8ToCp1252(printable(utf8, kReplyChars));
   outgoing_ += "\r\n";
 }
 

@@ -5,6 +5,7 @@
 
 #include "commands.hpp"
 #include "settings.hpp"
+#include "text.hpp"
 
 namespace velkor {
 namespace {
@@ -47,7 +48,7 @@ bool hasMode(Mode mode) {
 Outcome SimRadio::open(const std::string& port) {
   port_.reset();
   if (!comPortNumber(port)) {
-    return Outcome::failed("cannot open " + port +
+    return Outcome::failed("cannot open " + echoText(port) +
                            ": the simulated radio answers on COM1 to COM256 only");
   }
   port_ = port;
@@ -62,14 +63,14 @@ Outcome SimRadio::setFrequency(Band band, std::int64_t hz) {
   if (!port_) return Outcome::failed(std::string(kNoPortOpen));
   const bool inBand = std::any_of(kBands.begin(), kBands.end(),
                                   [hz](const Range& r) { return hz >= r.low && hz <= r.high; });
-  if (!inBand) return Outcome::failed(formatHz(hz) + " is outside the TS-790's bands");
+  if (!inBand) return Outcome::refused("outside the TS-790's bands");
   hz_[index(band)] = hz;
   return Outcome::done();
 }
 
 Outcome SimRadio::setMode(Band band, Mode mode) {
   if (!port_) return Outcome::failed(std::string(kNoPortOpen));
-  if (!hasMode(mode)) return Outcome::failed("the TS-790 has no " + std::string(modeName(mode)));
+  if (!hasMode(mode)) return Outcome::refused("the TS-790 has no " + std::string(modeName(mode)));
   mode_[index(band)] = mode;
   return Outcome::done();
 }
@@ -77,7 +78,7 @@ Outcome SimRadio::setMode(Band band, Mode mode) {
 Outcome SimRadio::setTone(int tenthsHz) {
   if (!port_) return Outcome::failed(std::string(kNoPortOpen));
   if (std::find(kTones.begin(), kTones.end(), tenthsHz) == kTones.end()) {
-    return Outcome::failed("the TS-790 has no CTCSS tone of " + formatTone(tenthsHz));
+    return Outcome::refused("the TS-790 has no CTCSS tone of " + formatTone(tenthsHz));
   }
   tone_ = {true, tenthsHz};
   return Outcome::done();

@@ -6,6 +6,7 @@ namespace velkor {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
 
 void appendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -62,32 +63,47 @@ char32_t nextCodePoint(std::string_view s, std::size_t& pos) {
   return cp;
 }
 
-}  // namespace
-
-std::string printable(std::string_view utf8, std::size_t maxChars) {
+std::string shown(std::string_view utf8, std::size_t maxChars, bool defuse) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  static constexpr std::string_view kReactive[] = {"ERROR", "Velkor READY"};
   std::string out;
   std::size_t pos = 0;
-  std::size_t shown = 0;
+  std::size_t count = 0;
   while (pos < utf8.size()) {
-    if (shown == maxChars) {
-      out += "...";
+    if (count == maxChars) {
+      out += kEllipsis;
       break;
     }
     const std::size_t start = pos;
     const char32_t cp = nextCodePoint(utf8, pos);
-    if (cp < 0x20 || cp == 0x7F) {
+    bool escape = cp < 0x20 || (cp >= 0x7F && cp < 0xA0);
+    if (defuse && !escape) {
+      for (const std::string_view word : kReactive) {
+        escape = escape || utf8.substr(start, word.size()) == word;
+      }
+    }
+    if (escape) {
       out += "\\x";
-      out += kHex[cp >> 4];
+      out += kHex[(cp >> 4) & 0xF];
       out += kHex[cp & 0xF];
     } else if (cp == kReplacement) {
       appendUtf8(out, cp);
     } else {
       out.append(utf8.substr(start, pos - start));
     }
-    ++shown;
+    ++count;
   }
   return out;
+}
+
+}  // namespace
+
+std::string printable(std::string_view utf8, std::size_t maxChars) {
+  return shown(utf8, maxChars, false);
+}
+
+std::string echoText(std::string_view utf8) {
+  return shown(utf8, kEchoChars, true);
 }
 
 }  // namespace velkor

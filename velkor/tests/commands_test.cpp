@@ -4,6 +4,7 @@
 
 #include "commands.hpp"
 #include "sim_radio.hpp"
+#include "text.hpp"
 
 namespace velkor {
 namespace {
@@ -113,7 +114,9 @@ INSTANTIATE_TEST_SUITE_P(
         bad("SET TONE 99999999999999999999.5", "bad tone"),
         bad("SET FREQ MAIN 99999999999999999999", "bad frequency"),
         bad("SET FREQ SUB 922337203685477580800.0", "bad frequency"),
-        bad("SET FREQ SUB 000000000000000000000435.0", "bad frequency")));
+        bad("SET FREQ SUB 000000000000000000000435.0", "bad frequency"),
+        bad(std::string("SETPORT COM1\0x", 14), "not a port name"),
+        bad("SETPORT " + std::string(kMaxPortBytes + 1, 'A'), "not a port name")));
 
 TEST(Dispatcher, NeedsAPortFirst) {
   SimRadio radio;
@@ -127,51 +130,92 @@ TEST(Dispatcher, NeedsAPortFirst) {
   EXPECT_EQ(radio.frequency(Band::kMain), 435'000'000);  // the sim's start value, untouched
 }
 
+// The program takes any reply holding "ERROR" for a broken link, so only what the user has to
+// act on may say it; a value the radio cannot take is one "NOT DONE" line saying what.
 struct ReplyCase {
   std::string line;
-  std::optional<std::string> reply;  // prefix of the expected reply; empty: silent
+  std::optional<std::string> reply;  // the whole reply; empty: silent
 };
 
 void PrintTo(const ReplyCase& c, std::ostream* os) {
-  *os << '"' << c.line << '"';
+  *os << '"' << printable(c.line, 80) << '"';
 }
 
 class SimDispatchTest : public ::testing::TestWithParam<ReplyCase> {};
 
-TEST_P(SimDispatchTest, RepliesOnlyWhenItMust) {
+TEST_P(SimDispatchTest, SaysErrorOnlyWhenTheUserMustAct) {
   SimRadio radio;
   Dispatcher dispatcher(radio);
   ASSERT_EQ(dispatcher.handle("SETPORT COM1").reply, std::string(kReadyReply));
   const Handled handled = dispatcher.handle(GetParam().line);
-  if (!GetParam().reply) {
-    EXPECT_FALSE(handled.reply) << *handled.reply;
-  } else {
-    ASSERT_TRUE(handled.reply);
-    EXPECT_EQ(handled.reply->rfind(*GetParam().reply, 0), 0u) << *handled.reply;
-  }
+  EXPECT_EQ(handled.reply, GetParam().reply);
+  if (!handled.reply) return;
+  // One bounded line of printable text whatever came in.
+  EXPECT_LE(handled.reply->size(), kEchoChars * 4 + 100);
+  for (const char c : *handled.reply) EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
+  const bool error = handled.reply->rfind("ERROR ", 0) == 0;
+  EXPECT_EQ(handled.reply->find("ERROR", error ? 1 : 0), std::string::npos) << *handled.reply;
+  EXPECT_EQ(handled.reply->find(kReadyReply) != std::string::npos, *handled.reply == kReadyReply);
+}
+
+const std::string kEllipsis = "\xE2\x80\xA6";
+
+std::string repeat(std::string_view piece, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out += piece;
+  return out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     TheSimulatedTs790, SimDispatchTest,
-    ::testing::Values(ReplyCase{"SET FREQ MAIN 432.1500", std::nullopt},
-                      ReplyCase{"SET FREQ SUB 1296.0000", std::nullopt},
-                      ReplyCase{"SET FREQ MAIN 0.0000", "ERROR 0.000000 MHz is outside"},
-                      ReplyCase{"SET FREQ SUB 28.0000", "ERROR 28.000000 MHz is outside"},
-                      ReplyCase{"SET MODE MAIN CW-R", std::nullopt},
-                      ReplyCase{"SET MODE MAIN AM", "ERROR the TS-790 has no AM"},
-                      ReplyCase{"SET TONE 88.5", std::nullopt},
-                      ReplyCase{"SET TONE 69.3", "ERROR the TS-790 has no CTCSS tone"},
-                      ReplyCase{"SETPORT COM2", "Velkor READY"},
-                      ReplyCase{"SETPORT COM0", "ERROR cannot open COM0"},
-                      ReplyCase{"SETPORT /dev/ttyUSB0", "ERROR cannot open /dev/ttyUSB0"},
-                      ReplyCase{"", std::nullopt}, ReplyCase{"BOGUS", "ERROR unknown command"}));
+    ::testing::Values(
+        ReplyCase{"SET FREQ MAIN 432.1500", std::nullopt},
+        ReplyCase{"SET FREQ SUB 1296.0000", std::nullopt},
+        ReplyCase{"SET MODE MAIN CW-R", std::nullopt}, ReplyCase{"SET TONE 88.5", std::nullopt},
+        ReplyCase{"", std::nullopt}, ReplyCase{"SETPORT COM2", "Velkor READY"},
+        // What the follower sends for a satellite without uplink, an HF downlink, a mode or a
+        // tone the TS-790 lacks: not done, and said so without the word.
+        ReplyCase{"SET FREQ MAIN 0.0000",
+                  "NOT DONE MAIN frequency 0.000000 MHz: outside the TS-790's bands"},
+        ReplyCase{"SET FREQ SUB 29.0000",
+                  "NOT DONE SUB frequency 29.000000 MHz: outside the TS-790's bands"},
+        ReplyCase{"SET MODE MAIN AM", "NOT DONE MAIN mode AM: the TS-790 has no AM"},
+        ReplyCase{"SET MODE SUB PKTUSB", "NOT DONE SUB mode USB-D: the TS-790 has no USB-D"},
+        ReplyCase{"SET MODE SUB DIGITAL", "NOT DONE unknown mode: DIGITAL"},
+        ReplyCase{"SET TONE 69.3",
+                  "NOT DONE tone 69.3 Hz on: the TS-790 has no CTCSS tone of 69.3 Hz"},
+        ReplyCase{"SET TONE 99999999999999999999", "NOT DONE bad tone: 99999999999999999999"},
+        ReplyCase{"BOGUS", "NOT DONE unknown command: BOGUS"},
+        // Echoed text can never carry the words the program reacts to.
+        ReplyCase{"SET MODE SUB ERROR", "NOT DONE unknown mode: \\x45RROR"},
+        ReplyCase{"SET MODE SUB Velkor READY", "NOT DONE unknown mode: \\x56elkor READY"},
+        ReplyCase{"HELLO \xC2\x85\x1B[2J", "NOT DONE unknown command: HELLO \\x85\\x1B[2J"},
+        // A port that cannot be opened needs the user; its name comes back escaped and cut.
+        ReplyCase{"SETPORT COM0",
+                  "ERROR cannot open COM0: the simulated radio answers on COM1 to COM256 only"},
+        ReplyCase{"SETPORT /dev/ttyUSB0",
+                  "ERROR cannot open /dev/ttyUSB0: the simulated radio "
+                  "answers on COM1 to COM256 only"},
+        ReplyCase{std::string("SETPORT COM1\0\0", 14),
+                  "ERROR cannot open COM1\\x00\\x00: not a port name"},
+        ReplyCase{"SETPORT " + std::string(4000, '\x01'),
+                  "ERROR cannot open " + repeat("\\x01", 64) + kEllipsis + ": not a port name"},
+        ReplyCase{"SETPORT " + std::string(200, 'X'),
+                  "ERROR cannot open " + std::string(64, 'X') + kEllipsis +
+                      ": the simulated radio answers on COM1 to COM256 only"},
+        ReplyCase{"SETPORT ERROR",
+                  "ERROR cannot open \\x45RROR: the simulated radio answers "
+                  "on COM1 to COM256 only"}));
 
 TEST(Dispatcher, FailedSetPortLeavesNoPortOpen) {
-  SimRadio radio;
-  Dispatcher dispatcher(radio);
-  dispatcher.handle("SETPORT COM1");
-  EXPECT_EQ(dispatcher.handle("SETPORT COM257").reply->rfind("ERROR cannot open COM257", 0), 0u);
-  EXPECT_EQ(*dispatcher.handle("SET TONE OFF").reply, "ERROR " + std::string(kNoPortOpen));
+  for (const std::string& bad :
+       {std::string("SETPORT COM257"), std::string("SETPORT COM1\0", 13)}) {
+    SimRadio radio;
+    Dispatcher dispatcher(radio);
+    dispatcher.handle("SETPORT COM1");
+    EXPECT_EQ(dispatcher.handle(bad).reply->rfind("ERROR cannot open COM", 0), 0u);
+    EXPECT_EQ(*dispatcher.handle("SET TONE OFF").reply, "ERROR " + std::string(kNoPortOpen));
+  }
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST(EngineProcess, ServesPort9000AndEndsCleanlyOnSigterm) {
   EXPECT_EQ(client.readLine(), "Velkor READY");
   ASSERT_TRUE(client.send(
       "SET FREQ MAIN 435,1234\r\nSET MODE SUB usb\r\nSET TONE 88.5\r\nSET FREQ SUB 7.0000\r\n"));
-  EXPECT_EQ(client.readLine(), "ERROR 7.000000 MHz is outside the TS-790's bands");
+  EXPECT_EQ(client.readLine(), "NOT DONE SUB frequency 7.000000 MHz: outside the TS-790's bands");
 
   EXPECT_NE(test::readFile(conf).find("radio = sim"), std::string::npos);
   const std::string log = test::readFile(transcript);
@@ -87,7 +87,8 @@ TEST(EngineProcess, ServesPort9000AndEndsCleanlyOnSigterm) {
        {"\tSETPORT COM1\topen COM1 => Velkor READY\n",
         "\tSET FREQ MAIN 435,1234\tMAIN frequency 435.123400 MHz\n",
         "\tSET MODE SUB usb\tSUB mode USB\n", "\tSET TONE 88.5\ttone 88.5 Hz on\n",
-        "\tSET FREQ SUB 7.0000\trefused: SUB frequency 7.000000 MHz => ERROR "}) {
+        "\tSET FREQ SUB 7.0000\trefused: SUB frequency 7.000000 MHz => NOT DONE SUB frequency "
+        "7.000000 MHz: outside the TS-790's bands\n"}) {
     EXPECT_NE(log.find(entry), std::string::npos) << entry << " missing from\n" << log;
   }
 
@@ -106,7 +107,7 @@ TEST(EngineProcess, DrivesHamlibsDummyRigWithOneSetting) {
   ASSERT_TRUE(client.connected());
   ASSERT_TRUE(client.send("SETPORT COM1\r\nSET FREQ MAIN 435.1000\r\nSET TONE 69.9\r\n"));
   EXPECT_EQ(client.readLine(), "Velkor READY");
-  EXPECT_EQ(client.readLine(), "ERROR tone 69.9 Hz: the Hamlib Dummy has no such tone");
+  EXPECT_EQ(client.readLine(), "NOT DONE tone 69.9 Hz on: the Hamlib Dummy has no such tone");
   EXPECT_EQ(engine.terminate(), 0);
 }
 #endif

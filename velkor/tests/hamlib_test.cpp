@@ -193,7 +193,7 @@ TEST(DummyRig, ReportsWhatHamlibCannotDo) {
   rig.send("SETPORT COM1");
   ASSERT_EQ(rig.reply(), "Velkor READY");
   rig.send("SET TONE 88.4");
-  EXPECT_EQ(rig.reply(), "ERROR tone 88.4 Hz: the Hamlib Dummy has no such tone");
+  EXPECT_EQ(rig.reply(), "NOT DONE tone 88.4 Hz on: the Hamlib Dummy has no such tone");
 }
 
 TEST(HamlibSerial, AMissingDeviceSaysWhy) {

@@ -41,7 +41,7 @@ class FakeRadio : public Radio {
   Outcome setMode(Band band, Mode mode) override {
     step("mode");
     if (dead) return Outcome::failed("timed out", true);
-    if (mode == Mode::kAm) return Outcome::failed("no AM here");
+    if (mode == Mode::kAm) return Outcome::refused("no AM here");
     std::lock_guard lock(mutex_);
     mode_[band == Band::kMain ? 0 : 1] = mode;
     return Outcome::done();
@@ -228,7 +228,7 @@ TEST_F(QueuedRadioTest, ARefusedValueIsReportedAndTheRestStillApplies) {
   openCom1();
   dispatcher_.handle("SET MODE MAIN AM");
   dispatcher_.handle("SET FREQ MAIN 435.0000");
-  EXPECT_EQ(inbox_.next(), "ERROR no AM here");
+  EXPECT_EQ(inbox_.next(), "NOT DONE MAIN mode AM: no AM here");
   ASSERT_TRUE(radio_->waitIdle(3s));
   EXPECT_EQ(radio_->frequency(Band::kMain), 435'000'000);
   EXPECT_TRUE(fake_->isOpen());

@@ -31,7 +31,7 @@ class ServerTest : public ::testing::Test {
   // server handles lines in order.
   static void sync(Client& client) {
     ASSERT_TRUE(client.send("SYNC\r\n"));
-    EXPECT_EQ(client.readLine(), "ERROR unknown command: SYNC");
+    EXPECT_EQ(client.readLine(), "NOT DONE unknown command: SYNC");
   }
 
   // A client that got in; right after another one left the server may still be busy with it.
@@ -40,7 +40,7 @@ class ServerTest : public ::testing::Test {
       auto client = std::make_unique<Client>(server_.port());
       EXPECT_TRUE(client->send("SYNC\r\n"));
       const auto reply = client->readLine();
-      if (reply == "ERROR unknown command: SYNC") return client;
+      if (reply == "NOT DONE unknown command: SYNC") return client;
       EXPECT_EQ(reply, "ERROR busy");
       std::this_thread::sleep_for(10ms);
     }
@@ -88,13 +88,29 @@ TEST_F(ServerTest, EveryCommandReachesTheRadio) {
 TEST_F(ServerTest, RepliesInWindows1252) {
   auto client = openClient();
   ASSERT_TRUE(client->send("SET MODE SUB \xE9t\xE9\r\n"));
-  EXPECT_EQ(client->readLine(), "ERROR unknown mode: \xE9t\xE9");
+  EXPECT_EQ(client->readLine(), "NOT DONE unknown mode: \xE9t\xE9");
 }
 
 TEST_F(ServerTest, RepliesPostedFromAnotherThreadReachTheClient) {
   auto client = openClient();
   std::thread([this] { server_.post("ERROR radio not answering", "radio failed"); }).join();
   EXPECT_EQ(client->readLine(), "ERROR radio not answering");
+}
+
+TEST_F(ServerTest, APortNameIsEchoedEscapedAndCutOnTheWire) {
+  auto client = openClient();
+  ASSERT_TRUE(client->send("SETPORT COM1" + std::string(1000, '\0') + "\r\n"));
+  std::string nuls;
+  for (int i = 0; i < 60; ++i) nuls += "\\x00";
+  // The cut mark is Windows-1252's ellipsis on the wire.
+  EXPECT_EQ(client->readLine(), "ERROR cannot open COM1" + nuls + "\x85: not a port name");
+  // A reply posted with a line break still goes out as one line.
+  server_.post("ERROR radio says\r\nmore", "radio failed");
+  EXPECT_EQ(client->readLine(), "ERROR radio says\\x0D\\x0Amore");
+  sync(*client);
+  const std::string log = test::readFile(dir_.path() / "transcript.txt");
+  EXPECT_NE(log.find("\trejected => ERROR cannot open COM1\\x00"), std::string::npos) << log;
+  EXPECT_EQ(log.find(std::string(1, '\0')), std::string::npos);
 }
 
 struct BadInput {
@@ -124,13 +140,16 @@ TEST_P(BadInputTest, IsAnsweredAndTheNextLineStillWorks) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, BadInputTest,
     ::testing::Values(
-        BadInput{"UnknownCommand", "HELLO\r\n", "ERROR unknown command: HELLO"},
-        BadInput{"MegabyteLine", std::string(1 << 20, 'A') + "\r\n", "ERROR line too long"},
-        BadInput{"MegabyteOfNuls", std::string(1 << 20, '\0') + "\n", "ERROR line too long"},
+        BadInput{"UnknownCommand", "HELLO\r\n", "NOT DONE unknown command: HELLO"},
+        BadInput{"MegabyteLine", std::string(1 << 20, 'A') + "\r\n", "NOT DONE line too long"},
+        BadInput{"MegabyteOfNuls", std::string(1 << 20, '\0') + "\n", "NOT DONE line too long"},
         BadInput{"BinaryBytes", std::string("\x00\x01\xFF\xFE\x7F\x1B[2J\r\n", 11),
-                 "ERROR unknown command: \\x00\\x01"},
-        BadInput{"BadNumber", "SET FREQ MAIN 43x.0\r\n", "ERROR bad frequency"},
-        BadInput{"OutOfBand", "SET FREQ MAIN 0.0000\r\n", "ERROR 0.000000 MHz"}),
+                 "NOT DONE unknown command: \\x00\\x01\xFF\xFE\\x7F\\x1B[2J"},
+        BadInput{"BadNumber", "SET FREQ MAIN 43x.0\r\n", "NOT DONE bad frequency"},
+        BadInput{"Overflow", "SET TONE 99999999999999999999\r\n", "NOT DONE bad tone"},
+        BadInput{"OutOfBand", "SET FREQ MAIN 0.0000\r\n", "NOT DONE MAIN frequency 0.000000 MHz"},
+        BadInput{"ReactiveWords", "SET MODE SUB ERROR Velkor READY\r\n",
+                 "NOT DONE unknown mode: \\x45RROR \\x56elkor READY"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ServerTest, ClientVanishingMidLineLeavesNoTrace) {
@@ -173,9 +192,10 @@ TEST_F(ServerTest, TranscriptHasOneLinePerReceivedLine) {
   const std::regex expected(
       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSETPORT COM1\topen COM1 => Velkor READY\n"
       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET FREQ MAIN 432.1500\tMAIN frequency 432.150000 MHz\n"
-      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET MODE SUB \xC3\xA9\trejected => ERROR unknown mode: "
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET MODE SUB \xC3\xA9\trejected => NOT DONE unknown mode: "
       "\xC3\xA9\n"
-      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tA\\\\x09B\trejected => ERROR unknown command: A\\\\x09B\n");
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tA\\\\x09B\trejected => NOT DONE unknown command: "
+      "A\\\\x09B\n");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
 }
 

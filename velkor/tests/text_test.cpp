@@ -39,10 +39,42 @@ TEST(Cp1252, UndefinedBytesKeepTheirValueAndUnmappableCharactersBecomeMarkers) {
   EXPECT_EQ(utf8ToCp1252("\xE2\x98\x83 \xFF"), "? ?");  // a snowman, then a stray byte
 }
 
-TEST(Printable, EscapesControlsAndCuts) {
-  EXPECT_EQ(printable(std::string("a\tb\0c", 5), 10), "a\\x09b\\x00c");
-  EXPECT_EQ(printable("\xC3\xA9\xC3\xA9\xC3\xA9", 2), "\xC3\xA9\xC3\xA9...");
+struct ShownCase {
+  std::string utf8;
+  std::string printable;  // cut at 4 characters
+  std::string echo;
+};
+
+void PrintTo(const ShownCase& c, std::ostream* os) {
+  *os << c.echo;
 }
+
+class ShownTest : public ::testing::TestWithParam<ShownCase> {};
+
+TEST_P(ShownTest, EscapesCutsAndDefuses) {
+  EXPECT_EQ(printable(GetParam().utf8, 4), GetParam().printable);
+  EXPECT_EQ(echoText(GetParam().utf8), GetParam().echo);
+}
+
+const std::string kCut = "\xE2\x80\xA6";
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ShownTest,
+    ::testing::Values(ShownCase{std::string("a\tb\0", 4), "a\\x09b\\x00", "a\\x09b\\x00"},
+                      ShownCase{"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9",
+                                "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9" + kCut,
+                                "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"},
+                      // C1 controls, as undefined Windows-1252 bytes decode, and DEL.
+                      ShownCase{"\xC2\x81\xC2\x9F\x7F", "\\x81\\x9F\\x7F", "\\x81\\x9F\\x7F"},
+                      ShownCase{"ERROR", "ERRO" + kCut, "\\x45RROR"},
+                      ShownCase{"Velkor READY", "Velk" + kCut, "\\x56elkor READY"},
+                      ShownCase{"xERRORERROR", "xERR" + kCut, "x\\x45RROR\\x45RROR"},
+                      ShownCase{"error Velkor ready", "erro" + kCut, "error Velkor ready"},
+                      ShownCase{std::string(100, '\0'), "\\x00\\x00\\x00\\x00" + kCut, [] {
+                                  std::string s;
+                                  for (int i = 0; i < 64; ++i) s += "\\x00";
+                                  return s + "\xE2\x80\xA6";
+                                }()}));
 
 struct SplitCase {
   const char* name;
