@@ -1,0 +1,62 @@
+// Any bytes a client may send the engine, cut into reads anywhere: every line is handled, and
+// every reply is one printable line that says "ERROR" only as its verdict and "Velkor READY"
+// only on its own.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "commands.hpp"
+#include "line_splitter.hpp"
+#include "sim_radio.hpp"
+#include "text.hpp"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+void CheckReply(std::string_view reply) {
+  Check(!reply.empty() && reply.size() <= 4 * velkor::kEchoChars + 200);
+  for (const char c : reply) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+  const std::size_t error = reply.find("ERROR");
+  if (error != std::string_view::npos) {
+    Check(error == 0 && reply.substr(0, 6) == "ERROR ");
+    Check(reply.find("ERROR", 1) == std::string_view::npos);
+  }
+  const std::size_t ready = reply.find(velkor::kReadyReply);
+  Check(ready == std::string_view::npos || reply == velkor::kReadyReply);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  // The first byte picks the read size, so lines and CR LF pairs split at every place.
+  const std::size_t chunk = 1 + data[0] % 32;
+  const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  velkor::SimRadio radio;
+  velkor::Dispatcher dispatcher(radio);
+  velkor::LineSplitter splitter(256);
+  for (std::size_t at = 0; at < bytes.size(); at += chunk) {
+    for (const auto& piece : splitter.feed(bytes.substr(at, chunk))) {
+      Check(piece.bytes.size() <= splitter.cap());
+      Check(piece.bytes.find('\n') == std::string::npos);
+      if (piece.kind == velkor::LineSplitter::Piece::Kind::kTooLong) continue;
+      const std::string line = velkor::cp1252ToUtf8(piece.bytes);
+      const velkor::Handled handled = dispatcher.handle(line);
+      if (handled.reply) CheckReply(*handled.reply);
+      Check(velkor::printable(handled.action, 4096).find('\n') == std::string::npos);
+      // A parsed number always comes back inside its range.
+      const velkor::ParseResult parsed = velkor::parseCommand(line);
+      if (parsed.command) {
+        Check(parsed.command->hz >= 0 && parsed.command->hz < 100'000'000'000);
+        Check(parsed.command->tenthsHz >= 0 && parsed.command->tenthsHz < 100'000);
+      }
+    }
+  }
+  Check(splitter.takePartial().size() <= splitter.cap() + 1);
+  return 0;
+}
