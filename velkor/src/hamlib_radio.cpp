@@ -1,7 +1,9 @@
 #include "hamlib_radio.hpp"
 
 #include <hamlib/rig.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -106,12 +108,14 @@ Outcome HamlibRadio::open(const std::string& port) {
     }
     path = *device;
     where = echoText(port) + " (" + echoText(path) + ")";
+#ifndef _WIN32
     // Hamlib only says "IO error" for a missing device.
     if (access(path.c_str(), F_OK) != 0) {
       const std::string why = std::strerror(errno);
       rig_cleanup(rig);
       return Outcome::failed("cannot open " + where + ": " + why);
     }
+#endif
     status = setConf(rig, "serial_speed", std::to_string(settings_.speed));
     if (status == RIG_OK) {
       status = setConf(rig, "serial_handshake",

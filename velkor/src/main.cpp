@@ -1,21 +1,19 @@
 // Velkor.exe: the radio engine Pasotune talks to over TCP 127.0.0.1:9000.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <system_error>
 
 #include "commands.hpp"
+#include "net.hpp"
 #include "queued_radio.hpp"
+#include "rigctld_radio.hpp"
 #include "server.hpp"
 #include "settings.hpp"
 #include "sim_radio.hpp"
+#include "system.hpp"
 #include "transcript.hpp"
 #ifdef VELKOR_HAVE_HAMLIB
 #include "hamlib_radio.hpp"
@@ -24,61 +22,48 @@
 namespace {
 
 constexpr std::uint16_t kPort = 9000;
-// How long a radio stuck in I/O may delay the end after SIGTERM.
+// How long a radio stuck in I/O may delay the end after a stop request.
 constexpr std::chrono::seconds kRadioPatience{3};
 
-int stopPipe[2] = {-1, -1};
-
-extern "C" void onStopSignal(int) {
-  const int saved = errno;
-  [[maybe_unused]] const auto written = ::write(stopPipe[1], "x", 1);
-  errno = saved;
+void stopServer(void* server) {
+  static_cast<velkor::Server*>(server)->stop();
 }
 
-// SIGTERM and Ctrl-C end the engine through its poll loop, so it can close cleanly.
-bool installSignalHandlers() {
-  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-  return true;
-}
-
-std::filesystem::path programFolder() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::current_path(ec) : exe.parent_path();
+std::unique_ptr<velkor::Radio> queued(std::unique_ptr<velkor::Radio> radio, velkor::Server& server,
+                                      velkor::QueuedRadio*& worker) {
+  auto q = std::make_unique<velkor::QueuedRadio>(
+      std::move(radio), [&server](const std::string& reply, const std::string& action) {
+        server.post(reply, action);
+      });
+  worker = q.get();
+  return q;
 }
 
 }  // namespace
 
 int main() {
-  if (!installSignalHandlers()) {
-    std::cerr << "Velkor.exe: cannot set up signal handling\n";
+  if (const std::string error = velkor::net::start(); !error.empty()) {
+    std::cerr << "Velkor.exe: " << error << '\n';
     return 1;
   }
-  const std::filesystem::path folder = programFolder();
+  const std::filesystem::path folder = velkor::sys::programFolder();
 
-  const char* confEnv = std::getenv("VELKOR_CONF");
   const std::filesystem::path confFile =
-      confEnv && *confEnv ? std::filesystem::path(confEnv) : folder / "velkor.conf";
+      velkor::sys::environmentPath("VELKOR_CONF").value_or(folder / "velkor.conf");
   std::vector<std::string> notes;
   const velkor::Settings settings = velkor::loadSettings(confFile, notes);
   for (const auto& note : notes) std::cerr << "Velkor.exe: " << note << '\n';
 
   velkor::Transcript transcript;
-  const char* transcriptEnv = std::getenv("VELKOR_TRANSCRIPT");
   std::filesystem::path transcriptFile =
-      transcriptEnv && *transcriptEnv ? transcriptEnv : settings.transcript;
+      velkor::sys::environmentPath("VELKOR_TRANSCRIPT")
+          .value_or(velkor::sys::pathFromUtf8(settings.transcript));
   if (!transcriptFile.empty()) {
     if (transcriptFile.is_relative()) transcriptFile = folder / transcriptFile;
     const std::string error = transcript.open(transcriptFile);
     if (!error.empty()) {
-      std::cerr << "Velkor.exe: no transcript, cannot open " << transcriptFile << ": " << error
-                << '\n';
+      std::cerr << "Velkor.exe: no transcript, cannot open "
+                << velkor::sys::pathText(transcriptFile) << ": " << error << '\n';
     }
   }
 
@@ -91,34 +76,44 @@ int main() {
     std::cerr << "Velkor.exe: " << listenError << '\n';
     return 1;
   }
+  // Asked to stop, the engine leaves its poll loop and closes the radio cleanly.
+  if (!velkor::sys::onStopRequest(stopServer, &server)) {
+    std::cerr << "Velkor.exe: cannot set up stop requests\n";
+    return 1;
+  }
 
-  velkor::QueuedRadio* queued = nullptr;
-  if (settings.radio == velkor::Settings::RadioKind::kHamlib) {
+  velkor::QueuedRadio* worker = nullptr;
+  switch (settings.radio) {
+    case velkor::Settings::RadioKind::kRigctld:
+      radio = queued(std::make_unique<velkor::RigctldRadio>(settings), server, worker);
+      std::cerr << "Velkor.exe: a radio through rigctld at " << settings.rigctld << '\n';
+      break;
+    case velkor::Settings::RadioKind::kHamlib:
 #ifdef VELKOR_HAVE_HAMLIB
-    auto hamlib = std::make_unique<velkor::QueuedRadio>(
-        std::make_unique<velkor::HamlibRadio>(settings),
-        [&server](const std::string& reply, const std::string& action) {
-          server.post(reply, action);
-        });
-    queued = hamlib.get();
-    radio = std::move(hamlib);
-    std::cerr << "Velkor.exe: Hamlib rig model " << settings.model << '\n';
+      radio = queued(std::make_unique<velkor::HamlibRadio>(settings), server, worker);
+      std::cerr << "Velkor.exe: Hamlib rig model " << settings.model << '\n';
 #else
-    std::cerr << "Velkor.exe: this build has no Hamlib; using the simulated radio\n";
+      std::cerr << "Velkor.exe: this build has no Hamlib (radio = rigctld needs none); using the "
+                   "simulated radio\n";
 #endif
+      break;
+    case velkor::Settings::RadioKind::kSim:
+      break;
   }
   if (!radio) {
-    std::cerr << "Velkor.exe: simulated TS-790; set radio = hamlib in " << confFile.string()
-              << " to drive a real radio\n";
+    std::cerr << "Velkor.exe: simulated TS-790; set radio = rigctld or hamlib in "
+              << velkor::sys::pathText(confFile) << " to drive a real radio\n";
     radio = std::make_unique<velkor::SimRadio>();
   }
   dispatcher = std::make_unique<velkor::Dispatcher>(*radio);
 
-  server.run(stopPipe[0]);
-  if (queued && !queued->shutdown(kRadioPatience)) {
-    // The radio holds the worker in a blocking call; the kernel closes the port for us.
+  server.run();
+  if (worker && !worker->shutdown(kRadioPatience)) {
+    // The radio holds the worker in a blocking call; the system closes the port for us.
     std::cerr << "Velkor.exe: the radio did not let go in time; leaving without closing it\n";
+    velkor::sys::stopped();
     std::_Exit(0);
   }
+  velkor::sys::stopped();
   return 0;
 }

@@ -11,12 +11,13 @@
 
 #include "commands.hpp"
 #include "line_splitter.hpp"
+#include "net.hpp"
 #include "transcript.hpp"
 
 namespace velkor {
 
-// Serves one client at a time on 127.0.0.1 with poll(); a second client is told "ERROR busy"
-// and closed. Replies go out in Windows-1252 with CR LF.
+// Serves one client at a time on 127.0.0.1 with poll() (WSAPoll on Windows); a second client is
+// told "ERROR busy" and closed. Replies go out in Windows-1252 with CR LF.
 class Server {
  public:
   using Handler = std::function<Handled(std::string_view utf8Line)>;
@@ -30,8 +31,8 @@ class Server {
   std::string listen(std::uint16_t port);
   std::uint16_t port() const { return port_; }
 
-  // Serves until stop(), or until stopFd (e.g. a signal pipe) becomes readable.
-  void run(int stopFd = -1);
+  // Serves until stop().
+  void run();
   // Safe from any thread and from a signal handler.
   void stop();
   // Sends a reply produced off the server thread (e.g. by a radio worker) to the client, if
@@ -48,9 +49,9 @@ class Server {
 
   Handler handler_;
   Transcript& transcript_;
-  int listenFd_ = -1;
-  int wakeFd_ = -1;
-  int clientFd_ = -1;
+  net::Waker waker_;
+  net::Socket listener_ = net::kNoSocket;
+  net::Socket client_ = net::kNoSocket;
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   LineSplitter splitter_;

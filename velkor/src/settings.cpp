@@ -6,6 +6,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "system.hpp"
+
 namespace velkor {
 namespace {
 
@@ -50,6 +52,8 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
       s.radio = Settings::RadioKind::kSim;
     } else if (v == "hamlib") {
       s.radio = Settings::RadioKind::kHamlib;
+    } else if (v == "rigctld") {
+      s.radio = Settings::RadioKind::kRigctld;
     } else if (v == "dummy") {
       // One line for the demo: Hamlib's dummy rig.
       s.radio = Settings::RadioKind::kHamlib;
@@ -111,11 +115,17 @@ std::optional<int> comPortNumber(std::string_view name) {
 }
 
 std::optional<std::string> Settings::devicePath(std::string_view port) const {
+#ifndef _WIN32
   if (!port.empty() && port.front() == '/') return std::string(port);
+#endif
   const auto n = comPortNumber(port);
   if (!n) return std::nullopt;
   if (const auto it = comDevices.find(*n); it != comDevices.end()) return it->second;
+#ifdef _WIN32
+  return "COM" + std::to_string(*n);
+#else
   return "/dev/ttyS" + std::to_string(*n - 1);
+#endif
 }
 
 Settings parseSettings(std::string_view text, std::vector<std::string>& warnings) {
@@ -140,11 +150,22 @@ Settings parseSettings(std::string_view text, std::vector<std::string>& warnings
 }
 
 std::string defaultSettingsText() {
+#ifdef _WIN32
+  constexpr std::string_view kDevices =
+      "# The port Hamlib opens for a port name, if not the port itself.\n"
+      "# COM3 = \\\\.\\COM3";
+#else
+  constexpr std::string_view kDevices =
+      "# The Linux device behind a Windows port name. Without a line here COMn is "
+      "/dev/ttyS(n-1).\n"
+      "# COM3 = /dev/ttyUSB0";
+#endif
   return R"(# Velkor.exe settings: "key = value" per line; "#" starts a comment.
 # Velkor.exe wrote this file with its defaults; edit it and restart Velkor.exe.
 
-# sim: a simulated TS-790, nothing leaves the computer. hamlib: a radio through Hamlib, see
-# model. dummy: Hamlib's dummy rig (model 1), for a demo of the Hamlib side.
+# sim: a simulated TS-790, nothing leaves the computer. rigctld: a radio through Hamlib's
+# rigctld, see rigctld below. hamlib: a radio through Hamlib, see model. dummy: Hamlib's dummy
+# rig (model 1), for a demo of the Hamlib side.
 radio = sim
 
 # Hamlib rig model: 2007 Kenwood TS-790, 1 Hamlib's dummy rig, 2 a rigctld (see rigctld below).
@@ -156,10 +177,10 @@ speed = 4800
 # Serial handshake: none, or hardware (RTS/CTS).
 handshake = hardware
 
-# The Linux device behind a Windows port name. Without a line here COMn is /dev/ttyS(n-1).
-# COM3 = /dev/ttyUSB0
+)" + std::string(kDevices) +
+         R"(
 
-# With model = 2: where rigctld listens, host:port.
+# With radio = rigctld (or model = 2): where rigctld listens, host:port.
 rigctld = 127.0.0.1:4532
 
 # How MAIN (uplink) and SUB (downlink) reach the radio: auto, main-sub, a-b or split.
@@ -175,7 +196,7 @@ Settings loadSettings(const std::filesystem::path& file, std::vector<std::string
   const bool exists = std::filesystem::exists(file, ec);
   std::ifstream in(file, std::ios::binary);
   if (!in && exists) {
-    notes.push_back("cannot read " + file.string() + "; carrying on with the defaults");
+    notes.push_back("cannot read " + sys::pathText(file) + "; carrying on with the defaults");
     return Settings{};
   }
   if (!in) {
@@ -183,9 +204,9 @@ Settings loadSettings(const std::filesystem::path& file, std::vector<std::string
     out << defaultSettingsText();
     out.flush();
     if (out) {
-      notes.push_back("wrote default settings to " + file.string());
+      notes.push_back("wrote default settings to " + sys::pathText(file));
     } else {
-      notes.push_back("cannot write " + file.string() + "; carrying on with the defaults");
+      notes.push_back("cannot write " + sys::pathText(file) + "; carrying on with the defaults");
     }
     std::vector<std::string> ignored;
     return parseSettings(defaultSettingsText(), ignored);
@@ -194,7 +215,7 @@ Settings loadSettings(const std::filesystem::path& file, std::vector<std::string
   text << in.rdbuf();
   std::vector<std::string> warnings;
   Settings settings = parseSettings(text.str(), warnings);
-  for (const auto& w : warnings) notes.push_back(file.string() + ": " + w);
+  for (const auto& w : warnings) notes.push_back(sys::pathText(file) + ": " + w);
   return settings;
 }
 

@@ -13,7 +13,8 @@ namespace velkor {
 std::optional<int> comPortNumber(std::string_view name);
 
 struct Settings {
-  enum class RadioKind { kSim, kHamlib };
+  // kRigctld: our own client of Hamlib's rigctld, so it needs no Hamlib library.
+  enum class RadioKind { kSim, kHamlib, kRigctld };
   enum class Handshake { kNone, kHardware };
   // How MAIN (uplink) and SUB (downlink) are addressed on the radio.
   enum class Bands { kAuto, kMainSub, kAB, kSplit };
@@ -28,8 +29,8 @@ struct Settings {
   std::map<int, std::string> comDevices;  // COMn overrides
   bool dummyRadio = false;                // radio = dummy: model stays 1
 
-  // The Linux device behind a port name: an override, /dev/ttyS(n-1) for COMn, or the name
-  // itself when it already is a path.
+  // The device behind a port name: an override, else on Linux /dev/ttyS(n-1) for COMn or the
+  // name itself when it already is a path, on Windows the COMn port itself.
   std::optional<std::string> devicePath(std::string_view port) const;
 };
 

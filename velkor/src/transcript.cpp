@@ -1,10 +1,9 @@
 #include "transcript.hpp"
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 
+#include "system.hpp"
 #include "text.hpp"
 
 namespace velkor {
@@ -18,8 +17,7 @@ std::string localTime() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  tm local{};
-  localtime_r(&seconds, &local);
+  const std::tm local = sys::localTime(seconds);
   char text[32];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                 static_cast<int>(millis.count()));
@@ -34,9 +32,9 @@ Transcript::~Transcript() {
 
 std::string Transcript::open(const std::filesystem::path& file) {
   if (file_) std::fclose(file_);
-  file_ = std::fopen(file.c_str(), "a");
-  if (!file_) return std::strerror(errno);
-  return {};
+  std::string error;
+  file_ = sys::openForAppend(file, error);
+  return error;
 }
 
 void Transcript::record(std::string_view received, std::string_view action) {

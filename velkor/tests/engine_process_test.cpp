@@ -1,79 +1,39 @@
 // Runs the real Velkor.exe on port 9000, as Pasotune does.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
-#include <thread>
 
 #include "support.hpp"
-
-extern char** environ;
+#include "system.hpp"
 
 namespace velkor {
 namespace {
 
 using namespace std::chrono_literals;
 
-class Engine {
- public:
-  Engine(const std::filesystem::path& conf, const std::filesystem::path& transcript) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      const std::string_view entry(*e);
-      if (entry.rfind("VELKOR_", 0) != 0) env.emplace_back(entry);
-    }
-    env.push_back("VELKOR_CONF=" + conf.string());
-    env.push_back("VELKOR_TRANSCRIPT=" + transcript.string());
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(VELKOR_EXE), nullptr};
-    if (posix_spawn(&pid_, VELKOR_EXE, nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
-  }
-  Engine(const Engine&) = delete;
-  Engine& operator=(const Engine&) = delete;
+// The engine with its settings and transcript where the test says, nothing from outside.
+std::unique_ptr<test::Process> startEngine(const std::filesystem::path& exe,
+                                           const std::filesystem::path& conf,
+                                           const std::filesystem::path& transcript) {
+  return std::make_unique<test::Process>(
+      exe, std::vector<std::string>{},
+      std::vector<std::pair<std::string, std::string>>{
+          {"VELKOR_CONF", sys::pathText(conf)}, {"VELKOR_TRANSCRIPT", sys::pathText(transcript)}});
+}
 
-  ~Engine() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+const std::filesystem::path kExe = sys::pathFromUtf8(VELKOR_EXE);
 
-  pid_t pid() const { return pid_; }
-
-  // The exit status after SIGTERM, or -1 when it would not stop in time.
-  int terminate(std::chrono::milliseconds patience = 5s) {
-    kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-TEST(EngineProcess, ServesPort9000AndEndsCleanlyOnSigterm) {
+TEST(EngineProcess, ServesPort9000AndEndsCleanlyWhenAsked) {
   test::TempDir dir;
   const auto conf = dir.path() / "velkor.conf";
   const auto transcript = dir.path() / "transcript.txt";
-  Engine engine(conf, transcript);
-  ASSERT_GT(engine.pid(), 0);
+  auto engine = startEngine(kExe, conf, transcript);
+  ASSERT_TRUE(engine->started());
 
-  // Pasotune waits 500 ms, then tries ten times 0.5 s apart; be stricter than that.
-  test::Client client(9000, 1s);
+  // Pasotune waits 500 ms, then tries ten times 0.5 s apart; be stricter than that (Wine
+  // starts a program in well under a second once its prefix is up).
+  test::Client client(9000, 3s);
   ASSERT_TRUE(client.connected());
   ASSERT_TRUE(client.send("SETPORT COM1\r\n"));
   EXPECT_EQ(client.readLine(), "Velkor READY");
@@ -92,7 +52,44 @@ TEST(EngineProcess, ServesPort9000AndEndsCleanlyOnSigterm) {
     EXPECT_NE(log.find(entry), std::string::npos) << entry << " missing from\n" << log;
   }
 
-  EXPECT_EQ(engine.terminate(), 0);
+  EXPECT_EQ(engine->stop(), 0);
+}
+
+// Pasotune kills the engine and starts a fresh one at every connect: the new one must be able
+// to listen at once although the old one's connection has not finished closing.
+TEST(EngineProcess, ListensAgainRightAfterAKill) {
+  test::TempDir dir;
+  for (int round = 0; round < 2; ++round) {
+    auto engine = startEngine(kExe, dir.path() / "velkor.conf", dir.path() / "transcript.txt");
+    ASSERT_TRUE(engine->started());
+    test::Client client(9000, 3s);
+    ASSERT_TRUE(client.connected()) << "round " << round;
+    ASSERT_TRUE(client.send("SETPORT COM1\r\n"));
+    EXPECT_EQ(client.readLine(), "Velkor READY");
+    engine->kill();
+  }
+}
+
+// Its folder comes from its own file, wherever that lies and whatever the folder is called.
+TEST(EngineProcess, KeepsItsFilesBesideItselfInAFolderWithAnyName) {
+  test::TempDir dir;
+  const auto folder = dir.path() / sys::pathFromUtf8("a\xC3\xB1o \xE2\x82\xAC");
+  std::filesystem::create_directory(folder);
+  const auto exe = folder / kExe.filename();
+  std::filesystem::copy_file(kExe, exe);
+  std::ofstream(folder / "velkor.conf") << "transcript = registro \xC3\xB1.log\n";
+  test::Process engine(exe, {}, {{"VELKOR_CONF", ""}, {"VELKOR_TRANSCRIPT", ""}});
+  ASSERT_TRUE(engine.started());
+
+  test::Client client(9000, 3s);
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(client.send("SETPORT COM2\r\nSET MODE SUB \xF1\r\n"));
+  EXPECT_EQ(client.readLine(), "Velkor READY");
+  EXPECT_EQ(client.readLine(), "NOT DONE unknown mode: \xF1");
+  engine.kill();
+  const std::string log = test::readFile(folder / sys::pathFromUtf8("registro \xC3\xB1.log"));
+  EXPECT_NE(log.find("\tSETPORT COM2\topen COM2 => Velkor READY\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tSET MODE SUB \xC3\xB1\trejected"), std::string::npos) << log;
 }
 
 #ifdef VELKOR_HAVE_HAMLIB
@@ -100,15 +97,15 @@ TEST(EngineProcess, DrivesHamlibsDummyRigWithOneSetting) {
   test::TempDir dir;
   const auto conf = dir.path() / "velkor.conf";
   std::ofstream(conf) << "radio = dummy\n";
-  Engine engine(conf, dir.path() / "transcript.txt");
-  ASSERT_GT(engine.pid(), 0);
+  auto engine = startEngine(kExe, conf, dir.path() / "transcript.txt");
+  ASSERT_TRUE(engine->started());
 
-  test::Client client(9000, 1s);
+  test::Client client(9000, 3s);
   ASSERT_TRUE(client.connected());
   ASSERT_TRUE(client.send("SETPORT COM1\r\nSET FREQ MAIN 435.1000\r\nSET TONE 69.9\r\n"));
   EXPECT_EQ(client.readLine(), "Velkor READY");
   EXPECT_EQ(client.readLine(), "NOT DONE tone 69.9 Hz on: the Hamlib Dummy has no such tone");
-  EXPECT_EQ(engine.terminate(), 0);
+  EXPECT_EQ(engine->stop(), 0);
 }
 #endif
 

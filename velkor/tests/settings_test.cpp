@@ -58,14 +58,35 @@ TEST(Settings, DummyIsHamlibModelOneWhateverModelSays) {
   }
 }
 
+TEST(Settings, KnowsEveryRadio) {
+  const std::pair<const char*, Settings::RadioKind> cases[] = {
+      {"radio = sim", Settings::RadioKind::kSim},
+      {"radio = rigctld", Settings::RadioKind::kRigctld},
+      {"radio = RIGCTLD", Settings::RadioKind::kRigctld},
+      {"radio = hamlib", Settings::RadioKind::kHamlib},
+      {"radio = rigctl", Settings::RadioKind::kSim},
+  };
+  for (const auto& [text, kind] : cases) {
+    std::vector<std::string> warnings;
+    EXPECT_EQ(parseSettings(text, warnings).radio, kind) << text;
+  }
+}
+
 TEST(Settings, MapsPortNamesToDevices) {
   Settings s;
   s.comDevices[2] = "/dev/rfcomm0";
+  EXPECT_EQ(s.devicePath("COM2"), "/dev/rfcomm0");
+#ifdef _WIN32
+  EXPECT_EQ(s.devicePath("COM1"), "COM1");
+  EXPECT_EQ(s.devicePath("com3"), "COM3");
+  EXPECT_EQ(s.devicePath("COM256"), "COM256");
+  EXPECT_FALSE(s.devicePath("/dev/ttyACM0"));
+#else
   EXPECT_EQ(s.devicePath("COM1"), "/dev/ttyS0");
   EXPECT_EQ(s.devicePath("com3"), "/dev/ttyS2");
-  EXPECT_EQ(s.devicePath("COM2"), "/dev/rfcomm0");
   EXPECT_EQ(s.devicePath("COM256"), "/dev/ttyS255");
   EXPECT_EQ(s.devicePath("/dev/ttyACM0"), "/dev/ttyACM0");
+#endif
   for (const char* name : {"COM0", "COM257", "COM01", "COM", "LPT1", "COM1x", ""}) {
     EXPECT_FALSE(s.devicePath(name)) << name;
   }
