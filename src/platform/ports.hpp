@@ -119,6 +119,13 @@ class Files {
   virtual void WriteBytes(const std::string& path, std::string_view bytes) = 0;
 };
 
+// <windows.h> defines MessageBox as MessageBoxA or MessageBoxW; seen before
+// this file, it would quietly give this class another name and the program
+// would not link. Windows code includes platform/win32/win32_api.hpp instead.
+#ifdef MessageBox
+#error "MessageBox is a macro here: include platform/win32/win32_api.hpp, not <windows.h>"
+#endif
+
 enum class MsgButtons { kOk, kYesNo };
 enum class MsgIcon { kNone, kQuestion, kExclamation };
 enum class MsgResult { kOk, kYes, kNo };
