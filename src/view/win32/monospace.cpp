@@ -55,7 +55,8 @@ bool MonospaceFonts::Installed(const std::wstring& family) {
 std::vector<std::wstring> MonospaceFonts::Candidates() {
   if (Installed(kConsolas)) return {kConsolas};
   std::vector<std::wstring> names;
-  for (const wchar_t* preferred : {L"Lucida Console", L"Courier New"}) {
+  // Inconsolata was drawn after Consolas and keeps its widths.
+  for (const wchar_t* preferred : {L"Inconsolata", L"Lucida Console", L"Courier New"}) {
     if (Installed(preferred)) names.emplace_back(preferred);
   }
   DeviceContext dc;
