@@ -44,7 +44,8 @@ class Win32Form1View {
   const std::wstring& FontFamily() const;
   // The picture Command1 shows, owned by the window.
   HICON Picture() const { return picture_; }
-  // Runs once the window is gone after its close was let through.
+  // Runs once the window is gone after its close was let through (the
+  // program posts its quit here); it must not delete the view.
   std::function<void()> destroyed;
 
   static constexpr int kControls = 20;
