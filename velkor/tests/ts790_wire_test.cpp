@@ -1,0 +1,366 @@
+// What reaches a TS-790 through Hamlib: the real Velkor.exe with radio = hamlib and
+// model = 2007 on a pseudo-terminal, and on the other side a stand-in that answers as the
+// radio answers Hamlib and records every byte. The bytes are pinned, so a Hamlib upgrade that
+// changes what the radio receives shows up here first.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace velkor {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A TS-790 as Hamlib's Kenwood backend sees it: ID, the 37-character IF status of the
+// current VFO, FA/FB/MD/AI reads, and settings (FA, FB, FR, MD, AI0, EX057) taken silently.
+// Anything else gets "?;", a Kenwood's answer to a command it does not know.
+class Ts790 {
+ public:
+  std::string answer(std::string_view command) {
+    const auto is = [&](std::string_view head, std::size_t size) {
+      return command.size() == size && command.substr(0, head.size()) == head;
+    };
+    // Digits from..from+count, or -1.
+    const auto number = [&](std::size_t from, std::size_t count) {
+      long long n = -1;
+      const char* first = command.data() + from;
+      const auto [end, ec] = std::from_chars(first, first + count, n);
+      return ec == std::errc{} && end == first + count ? n : -1;
+    };
+    if (command == "ID;") return "ID007;";
+    if (command == "IF;") return status();
+    if (command == "FA;" || command == "FB;") {
+      return frequencyAnswer(command[1], hz_[command[1] == 'B']);
+    }
+    if (command == "MD;") return std::string("MD") + mode_[vfo_] + ";";
+    if (command == "AI;") return "AI0;";
+    if ((is("FA", 14) || is("FB", 14)) && number(2, 11) >= 0) {
+      hz_[command[1] == 'B'] = number(2, 11);
+    } else if (is("FR", 4) && (command[2] == '0' || command[2] == '1')) {
+      vfo_ = command[2] - '0';
+    } else if (is("MD", 4) && command[2] >= '1' && command[2] <= '9') {
+      mode_[vfo_] = command[2];
+    } else if (is("EX05700", 10) && number(7, 2) >= 0) {
+      tone_ = static_cast<int>(number(7, 2));
+    } else if (command != "AI0;") {
+      return "?;";
+    }
+    return "";
+  }
+
+ private:
+  static std::string frequencyAnswer(char vfo, long long hz) {
+    char text[32];
+    std::snprintf(text, sizeof text, "F%c%011lld;", vfo, hz);
+    return text;
+  }
+  // IF: frequency, step, RIT, RIT/XIT flags, memory, TX, mode, VFO, scan, split, tone, tone
+  // number, shift.
+  std::string status() const {
+    char text[64];
+    std::snprintf(text, sizeof text, "IF%011lld0000+00000000000%c%d00%d%02d0;", hz_[vfo_],
+                  mode_[vfo_], vfo_, tone_ != 0, tone_);
+    return text;
+  }
+
+  // VFO A and B; modes in Kenwood's digits (1 LSB, 2 USB, 3 CW, 4 FM, 7 CW-R).
+  std::array<long long, 2> hz_{145'000'000, 435'000'000};
+  std::array<char, 2> mode_{'4', '4'};
+  int vfo_ = 0;
+  int tone_ = 0;
+};
+
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f = -1) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+class Folder {
+ public:
+  Folder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velkor-wire-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  ~Folder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The engine this test starts; ended by its pid only.
+class Engine {
+ public:
+  explicit Engine(const std::filesystem::path& exe) {
+    // Without VELKOR_*, the engine reads the velkor.conf beside it, as a user's would.
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::string_view(*e).rfind("VELKOR_", 0) != 0) env.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string path = exe.string();
+    char* argv[] = {path.data(), nullptr};
+    if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    // Readable once it has ended, so a poll can wait for that too.
+    if (pid_ > 0) ended.fd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+  }
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+  ~Engine() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Fd ended;
+
+  pid_t pid() const { return pid_; }
+  // The exit status once it has ended, -1 while it runs.
+  int exited() {
+    int status = 0;
+    if (pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  void terminate() const {
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+int connectTo9000() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(9000);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    return fd;
+  }
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+// The radio's side of the line and the client's side of the engine, served by one poll loop.
+class Bench {
+ public:
+  Fd radio;       // the pseudo-terminal's master: what Hamlib writes arrives here
+  Fd line;        // its slave, held open so the master never hangs up between Hamlib's opens
+  Fd client;      // the TCP connection to the engine
+  int wake = -1;  // one more descriptor that ends a wait when readable
+  Ts790 ts790;
+  std::string wire;     // every byte the radio received but its status reads
+  std::string replies;  // every byte the engine answered
+  std::vector<std::string> conversation;
+
+  std::string openLine() {
+    radio.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (radio.fd < 0 || ::grantpt(radio.fd) != 0 || ::unlockpt(radio.fd) != 0) return "";
+    char name[128];
+    if (::ptsname_r(radio.fd, name, sizeof name) != 0) return "";
+    line.fd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (line.fd < 0 || ::tcgetattr(line.fd, &raw) != 0) return "";
+    ::cfmakeraw(&raw);
+    if (::tcsetattr(line.fd, TCSANOW, &raw) != 0) return "";
+    return name;
+  }
+
+  // Serves both sides until done() or the deadline; false on the deadline.
+  bool pump(const std::function<bool()>& done, std::chrono::milliseconds patience = 10s) {
+    const auto deadline = Clock::now() + patience;
+    while (!done()) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left <= 0ms) return false;
+      // A closed client (-1) is ignored by poll.
+      pollfd fds[] = {{radio.fd, POLLIN, 0}, {client.fd, POLLIN, 0}, {wake, POLLIN, 0}};
+      if (::poll(fds, 3, static_cast<int>(left.count()) + 1) < 0) return false;
+      if (fds[0].revents != 0) serveRadio();
+      if (fds[1].revents != 0) readReplies();
+    }
+    return true;
+  }
+
+  // What the radio received while the engine ended; nothing blocks.
+  void drain() {
+    ::fcntl(radio.fd, F_SETFL, ::fcntl(radio.fd, F_GETFL) | O_NONBLOCK);
+    serveRadio();
+  }
+
+ private:
+  std::string pending_;
+
+  void serveRadio() {
+    char buffer[512];
+    const ssize_t n = ::read(radio.fd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    pending_.append(buffer, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = pending_.find(';')) != std::string::npos;) {
+      const std::string command = pending_.substr(0, end + 1);
+      pending_.erase(0, end + 1);
+      const std::string answer = ts790.answer(command);
+      // Hamlib keeps the last status answer for half a second, so how many status reads
+      // reach the radio depends on timing; they change nothing on it.
+      if (command != "IF;") wire += command;
+      conversation.push_back(command + (answer.empty() ? "" : "  -> " + answer));
+      if (!answer.empty()) {
+        [[maybe_unused]] const auto written = ::write(radio.fd, answer.data(), answer.size());
+      }
+    }
+  }
+
+  void readReplies() {
+    char buffer[512];
+    const ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
+    if (n > 0) {
+      replies.append(buffer, static_cast<std::size_t>(n));
+    } else {
+      ::close(client.fd);
+      client.fd = -1;
+    }
+  }
+};
+
+struct Step {
+  const char* line;
+  const char* wire;   // what the radio receives but status reads (IF;), answers not included
+  const char* reply;  // the engine's answer line, or empty when it is silent
+};
+
+// The stand-in starts on VFO A at 145.000000 MHz and VFO B at 435.000000 MHz, both FM, no
+// tone. Bands as with bands = auto: MAIN is VFO A, SUB is VFO B.
+constexpr Step kSteps[] = {
+    // Hamlib's rig_open: identify, auto-information off, read both VFOs.
+    {"SETPORT COM1", "ID;AI0;ID;FA;FB;", "Velkor READY"},
+    // A frequency: read, write, "ID;" to check the radio took it, read back.
+    {"SET FREQ MAIN 435.1234", "FA;FA00435123400;ID;FA;", ""},
+    {"SET FREQ SUB 145.9500", "FB;FB00145950000;ID;FB;", ""},
+    // MAIN's mode goes to the current VFO; SUB's makes Hamlib switch to VFO B and back.
+    {"SET MODE MAIN USB", "MD2;ID;", ""},
+    {"SET MODE SUB LSB", "FR1;ID;MD1;ID;FR0;ID;", ""},
+    {"SET MODE MAIN CW-N", "MD3;ID;", ""},
+    {"SET MODE SUB FM-N", "FR1;ID;MD4;ID;FR0;ID;", ""},
+    {"SET MODE MAIN CW-R", "MD7;ID;", ""},
+    {"SET MODE MAIN FM", "MD4;ID;", ""},
+    // The tone through menu 57 and its number in the 38-tone list.
+    {"SET TONE 88.5", "EX0570008;ID;", ""},
+    {"SET TONE 250.3", "EX0570038;ID;", ""},
+    {"SET TONE OFF", "", "ERROR tone off: Hamlib cannot switch the tone of the Kenwood TS-790"},
+    // What is already set is read, not written again.
+    {"SET FREQ MAIN 435.1234", "FA;FA;", ""},
+    {"SET MODE MAIN FM", "", ""},
+    // VFO B's mode Hamlib takes from its own memory: nothing at all reaches the radio.
+    {"SET MODE SUB FM-N", "", ""},
+    {"SET FREQ SUB 145.9498", "FB;FB00145949800;ID;FB;", ""},
+    // Refused before Hamlib is asked.
+    {"SET MODE SUB AM", "", "ERROR SUB mode AM: the Kenwood TS-790 has no AM mode"},
+};
+
+TEST(Ts790Wire, HamlibSendsTheseBytesForEachCommand) {
+  // Only ever against an engine of our own (see velkor/CMakeLists.txt).
+  if (const int other = connectTo9000(); other >= 0) {
+    ::close(other);
+    GTEST_SKIP() << "port 9000 is taken by an engine this test did not start";
+  }
+  Folder folder;
+  ASSERT_FALSE(folder.path().empty());
+  Bench bench;
+  const std::string device = bench.openLine();
+  ASSERT_FALSE(device.empty()) << "no pseudo-terminal";
+
+  const auto exe = folder.path() / "Velkor.exe";
+  std::filesystem::copy_file(VELKOR_EXE, exe);
+  std::ofstream(folder.path() / "velkor.conf") << "radio = hamlib\nmodel = 2007\nCOM1 = " << device
+                                               << "\nspeed = 4800\nhandshake = hardware\n";
+  Engine engine(exe);
+  ASSERT_GT(engine.pid(), 0);
+  const auto connectBy = Clock::now() + 5s;
+  while ((bench.client.fd = connectTo9000()) < 0 && Clock::now() < connectBy) {
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_GE(bench.client.fd, 0) << "the engine does not listen on 9000";
+
+  const std::string pinned = "pinned with Hamlib 4.5.4, built with Hamlib " VELKOR_HAMLIB_VERSION;
+  std::string wantWire;
+  std::string wantReplies;
+  for (const Step& step : kSteps) {
+    SCOPED_TRACE(step.line);
+    const std::size_t wireFrom = bench.wire.size();
+    const std::size_t repliesFrom = bench.replies.size();
+    wantWire += step.wire;
+    if (*step.reply != '\0') wantReplies += std::string(step.reply) + "\r\n";
+    const std::string command = std::string(step.line) + "\r\n";
+    ASSERT_EQ(::send(bench.client.fd, command.data(), command.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(command.size()));
+    // A step that sends nothing and answers nothing has no end to wait for: whatever it
+    // did send shows up in the next step, and in the whole line at the end.
+    bench.pump([&] {
+      return bench.wire.size() >= wantWire.size() && bench.replies.size() >= wantReplies.size();
+    });
+    // Paced as Pasotune paces its commands, 500 ms apart at least. Closer together, Hamlib
+    // decides from a status it read less than half a second earlier, and a MAIN mode the
+    // radio had then is not sent again though the radio has left it since.
+    bench.pump([] { return false; }, 600ms);
+    EXPECT_EQ(bench.wire.substr(wireFrom), step.wire) << pinned;
+    EXPECT_EQ(bench.replies.substr(repliesFrom), wantReplies.substr(repliesFrom)) << pinned;
+  }
+
+  // Ending the engine closes the radio: whatever that sends is in the line once it has gone.
+  engine.terminate();
+  bench.wake = engine.ended.fd;
+  int status = -1;
+  EXPECT_TRUE(bench.pump([&] { return (status = engine.exited()) >= 0; }))
+      << "the engine did not end";
+  bench.drain();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(bench.wire, wantWire) << pinned;
+  EXPECT_EQ(bench.replies, wantReplies) << pinned;
+
+  std::cout << "The radio's side of the line (commands, and the stand-in's answers):\n";
+  for (const auto& entry : bench.conversation) std::cout << "  " << entry << '\n';
+}
+
+}  // namespace
+}  // namespace velkor
