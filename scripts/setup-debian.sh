@@ -13,5 +13,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   dbus dbus-bin dbus-daemon \
   libhamlib-dev libhamlib-utils \
   xvfb xauth fonts-dejavu-core fonts-inconsolata \
-  procps \
+  procps dpkg-dev \
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 >/dev/null

@@ -1,0 +1,131 @@
+#!/bin/bash
+# usage: deb_test.sh CPACK BUILD_DIR VERSION DEMO FEED
+# Builds the Debian package with CPack and checks what it declares and holds; checks that
+# this machine has everything it depends on; installs it with dpkg into a fresh root (the
+# machine's own packages are never touched); starts the installed launcher offscreen as a
+# new user; plays a pass through the installed program folder with the demo driver; and
+# purges the package: only the user's data may be left.
+# Starts programs that end every Velkor.exe they see: run it in a private world.
+set -euo pipefail
+cpack=$1 build=$2 version=$3 demo=$4 feed=$5
+
+# A session bus of its own, for the tracker feed.
+if [ -z "${PASOTUNE_DEB_TEST_BUS:-}" ]; then
+  PASOTUNE_DEB_TEST_BUS=1 exec dbus-run-session -- bash "$0" "$@"
+fi
+
+work=$(mktemp -d)
+launched="" feed_pid=""
+cleanup() {
+  for pid in $launched $feed_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+# Waits, a tenth of a second at a time, until the command succeeds or SECONDS pass.
+wait_for() {
+  local seconds=$1
+  shift
+  local tries=$((seconds * 10))
+  until "$@"; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || return 1
+    sleep 0.1
+  done
+}
+export PATH=$PATH:/usr/sbin:/sbin
+
+echo "== the package"
+arch=$(dpkg --print-architecture)
+deb=$work/out/pasotune_${version}_${arch}.deb
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack could not build the package"; }
+[ -f "$deb" ] || { ls -R "$work/out"; fail "no $deb"; }
+dpkg-deb -I "$deb"
+
+[ "$(dpkg-deb -f "$deb" Package)" = pasotune ] || fail "package name"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version"
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libhamlib4 fonts-inconsolata dbus; do
+  grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
+done
+
+# Every file, its mode and its owner; nothing else.
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
+sort >"$work/want" <<'FILES'
+-rwxr-xr-x root/root ./usr/bin/pasotune
+-rwxr-xr-x root/root ./usr/lib/pasotune/Velkor.exe
+-rwxr-xr-x root/root ./usr/lib/pasotune/pasotune
+-rw-r--r-- root/root ./usr/lib/pasotune/cancel.ico
+-rw-r--r-- root/root ./usr/lib/pasotune/up2.ico
+-rw-r--r-- root/root ./usr/share/applications/pasotune.desktop
+-rw-r--r-- root/root ./usr/share/icons/hicolor/128x128/apps/pasotune.png
+FILES
+diff -u "$work/want" "$work/files" || fail "the package holds other files than these"
+
+echo "== its dependencies on this machine"
+# The README's "apt install ./pasotune_...deb", simulated (no lock, no change): everything it
+# needs is installed here already, so apt would install the package alone.
+apt-get -s install --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log"; fail "apt cannot install it here"; }
+others=$(awk '$1 == "Inst" && $2 != "pasotune" { print $2 }' "$work/apt.log")
+[ -z "$others" ] || fail "this machine lacks what the package depends on: $others"
+
+echo "== installed into a fresh root"
+root=$work/root
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+: >"$root/var/lib/dpkg/status"
+# The root holds no other package; the dependencies were checked against this machine above.
+dpkg --root="$root" --log="$work/dpkg.log" --force-depends -i "$deb" >"$work/install.log" 2>&1 ||
+  { cat "$work/install.log"; fail "dpkg could not install it"; }
+grep -q '^Exec=pasotune$' "$root/usr/share/applications/pasotune.desktop" ||
+  fail "the menu entry does not start the launcher"
+
+echo "== the installed launcher, as a new user"
+export HOME=$work/home
+unset XDG_DATA_HOME VELKOR_CONF VELKOR_TRANSCRIPT
+export QT_QPA_PLATFORM=offscreen
+data=$HOME/.local/share/pasotune
+mkdir -p "$HOME"
+"$root/usr/bin/pasotune" >"$work/launcher.log" 2>&1 &
+launched=$!
+# The window's load writes config.txt beside the program: the copy in the user's folder.
+running_copy() { [ "$(readlink "/proc/$launched/exe")" = "$data/pasotune" ] && [ -f "$data/config.txt" ]; }
+wait_for 30 running_copy || { cat "$work/launcher.log"; fail "the launcher did not start the program in $data"; }
+for file in pasotune Velkor.exe cancel.ico up2.ico; do
+  cmp -s "$root/usr/lib/pasotune/$file" "$data/$file" || fail "$data/$file is not the installed $file"
+done
+[ ! -e "$root/usr/lib/pasotune/config.txt" ] || fail "the program wrote into the installed folder"
+# The exit question waits for a click nobody can make offscreen.
+kill -KILL "$launched"
+wait "$launched" 2>/dev/null || true
+launched=""
+
+echo "== a pass played through the installed program folder"
+"$feed" --pass --name SO-50 --modes FM,FM --speed 5 --loop --quiet &
+feed_pid=$!
+export VELKOR_TRANSCRIPT=$work/transcript.log
+"$demo" --folder "$data" --seconds 4 --screenshot "$work/shot.png" >"$work/demo.log" 2>&1 ||
+  { cat "$work/demo.log"; fail "the demo driver failed"; }
+cat "$work/demo.log"
+grep -q '^\[demo\] program ended$' "$work/demo.log" || fail "the program did not end by its close"
+grep -q 'Velkor READY' "$work/demo.log" || fail "the installed engine never answered"
+grep -q $'\tSET FREQ SUB ' "$work/transcript.log" || fail "no tracking command reached the engine"
+[ -f "$data/velkor.conf" ] || fail "the engine that ran was not the installed copy"
+grep -q $'^Puerto=COM1\r$' "$data/config.txt" || fail "settings not saved at the close"
+for exe in /proc/[0-9]*/exe; do
+  [ "$(readlink "$exe" 2>/dev/null)" != "$data/Velkor.exe" ] || fail "the engine still runs"
+done
+
+echo "== purged"
+dpkg --root="$root" --log="$work/dpkg.log" --purge pasotune >"$work/purge.log" 2>&1 ||
+  { cat "$work/purge.log"; fail "dpkg could not remove it"; }
+left=$(find "$root" -mindepth 1 -not -path "$root/var" -not -path "$root/var/lib" -not -path "$root/var/lib/dpkg*")
+[ -z "$left" ] || fail "left behind: $left"
+for file in config.txt velkor.conf; do
+  [ -f "$data/$file" ] || fail "the user's $file went with the package"
+done
+echo ok
