@@ -1,0 +1,48 @@
+#include "app/win32/program.hpp"
+
+#include <cstdio>
+#include <exception>
+
+namespace pasotune {
+
+Program::Program(const Options& options)
+    : files_(options.programFolder.empty() ? ModuleFolder() : options.programFolder),
+      platform_{clock_,
+                pump_,
+                tcp_,
+                tracker_,
+                processes_,
+                files_,
+                options.messages ? *options.messages : messages_,
+                options.programEnd ? *options.programEnd : exit_,
+                SystemDecimalSeparator(),
+                '\\'},
+      app_(platform_),
+      view_(app_.form) {
+  messages_.SetOwner(view_.Handle());
+  // The window goes only once its close was let through; the loop ends then.
+  view_.destroyed = [] { PostQuitMessage(0); };
+}
+
+void Program::Start() {
+  app_.Load();
+  view_.ShowCentred();
+}
+
+int Program::Run() {
+  int failures = 0;
+  while (!pump_.QuitPosted()) {
+    try {
+      pump_.PumpOnce(60 * 60 * 1000);
+      failures = 0;
+    } catch (const std::exception& e) {
+      // A handler that failed stops where it failed; the rest of the
+      // program carries on, as it does after any event.
+      std::fprintf(stderr, "pasotune: %s\n", e.what());
+      if (++failures == kMaxFailuresInARow) return 1;
+    }
+  }
+  return pump_.QuitCode();
+}
+
+}  // namespace pasotune
