@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
+
+#include "view/win32/windows_api.hpp"
 
 namespace pasotune {
 
@@ -31,14 +34,25 @@ void Program::Start() {
 
 int Program::Run() {
   int failures = 0;
+  ULONGLONG firstFailure = 0;
   while (!pump_.QuitPosted()) {
     try {
       pump_.PumpOnce(60 * 60 * 1000);
+      // The window holds what its handlers threw for whoever dispatched.
+      if (std::exception_ptr held = std::exchange(win32view::HeldException(), nullptr)) {
+        std::rethrow_exception(held);
+      }
       failures = 0;
     } catch (const std::exception& e) {
       // A handler that failed stops where it failed; the rest of the
-      // program carries on, as it does after any event.
+      // program carries on, as it does after any event. Only failures
+      // that come back at once, over and over, end it rather than spin.
       std::fprintf(stderr, "pasotune: %s\n", e.what());
+      const ULONGLONG now = GetTickCount64();
+      if (failures == 0 || now - firstFailure > kFailureWindowMs) {
+        failures = 0;
+        firstFailure = now;
+      }
       if (++failures == kMaxFailuresInARow) return 1;
     }
   }

@@ -41,9 +41,10 @@ class Program {
   Win32Form1View& View() { return view_; }
   Win32EventPump& Pump() { return pump_; }
 
-  // Events that fail this many times in a row, with nothing handled in
-  // between, end the program instead of spinning.
+  // Events that fail this many times in a row within kFailureWindowMs, with
+  // nothing handled in between, end the program instead of spinning.
   static constexpr int kMaxFailuresInARow = 100;
+  static constexpr unsigned kFailureWindowMs = 1000;
 
  private:
   Win32Clock clock_;
