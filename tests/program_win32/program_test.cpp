@@ -1,0 +1,231 @@
+// pasotune.exe as a user meets it, under Wine: a copy of the program folder,
+// the Windows pasotune-feed publishing a pass over DDE, Conectar clicked as
+// Windows delivers a click, the Windows Velkor.exe on its simulated radio,
+// and a close answered Yes. Seen from outside, through the windows and
+// files only. Runs in a wineserver and network of its own (port 9000, and
+// the close ends every Velkor.exe).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "../dde/support.hpp"
+// After windows.h, which support.hpp brings in.
+#include <tlhelp32.h>
+
+namespace pasotune::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path BesideThisProgram() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return fs::path(std::wstring(path, n)).parent_path();
+}
+
+// Asks done() every 100 ms, and on every message, until it holds or
+// timeoutMs passes.
+bool Poll(const std::function<bool()>& done, int timeoutMs) {
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() >= end) return false;
+    PumpUntil(done, 100);
+  }
+  return true;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::wstring TextOf(HWND w) {
+  wchar_t text[256] = L"";
+  // Across processes WM_GETTEXT is what answers for another's window.
+  SendMessageTimeoutW(w, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text),
+                      SMTO_ABORTIFHUNG, 2000, nullptr);
+  return text;
+}
+
+std::wstring ClassOf(HWND w) {
+  wchar_t name[64] = L"";
+  GetClassNameW(w, name, static_cast<int>(std::size(name)));
+  return name;
+}
+
+// The visible top-level window of that process whose class is windowClass
+// (any when empty) and whose caption is caption (any when empty).
+HWND TopLevel(DWORD pid, const std::wstring& windowClass, const std::wstring& caption) {
+  struct Search {
+    DWORD pid;
+    const std::wstring& windowClass;
+    const std::wstring& caption;
+    HWND found = nullptr;
+  } search{pid, windowClass, caption};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(p);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner != s.pid || !IsWindowVisible(w)) return TRUE;
+        if (!s.windowClass.empty() && ClassOf(w) != s.windowClass) return TRUE;
+        if (!s.caption.empty() && TextOf(w) != s.caption) return TRUE;
+        s.found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A child of the window, at any depth, with that class and text.
+HWND Child(HWND parent, const std::wstring& windowClass, const std::wstring& text) {
+  struct Search {
+    const std::wstring& windowClass;
+    const std::wstring& text;
+    HWND found = nullptr;
+  } search{windowClass, text};
+  EnumChildWindows(
+      parent,
+      [](HWND w, LPARAM p) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(p);
+        if (CompareStringOrdinal(ClassOf(w).c_str(), -1, s.windowClass.c_str(), -1, TRUE) !=
+                CSTR_EQUAL ||
+            TextOf(w) != s.text) {
+          return TRUE;
+        }
+        s.found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+int ProcessesNamed(const std::wstring& image) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  int n = 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (image == entry.szExeFile) ++n;
+  }
+  CloseHandle(snapshot);
+  return n;
+}
+
+class Program {
+ public:
+  ~Program() {
+    if (info_.hProcess) {
+      if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(info_.hProcess, 9);
+        WaitForSingleObject(info_.hProcess, 10000);
+      }
+      CloseHandle(info_.hProcess);
+      CloseHandle(info_.hThread);
+    }
+  }
+  bool Start(const fs::path& exe) {
+    std::wstring line = Quoted(exe.wstring());
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    return CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          exe.parent_path().c_str(), &si, &info_) != FALSE;
+  }
+  DWORD Pid() const { return info_.dwProcessId; }
+  bool Ended(int timeoutMs) {
+    return PumpUntil([this] { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; },
+                     timeoutMs, info_.hProcess);
+  }
+
+ private:
+  PROCESS_INFORMATION info_{};
+};
+
+class Folder {
+ public:
+  Folder() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    path_ = fs::path(temp) / (L"pasotune-program-" + std::to_wstring(GetCurrentProcessId()));
+    fs::create_directories(path_);
+  }
+  ~Folder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
+  // The program folder of the build, copied where the program may write.
+  const fs::path built = BesideThisProgram().parent_path() / "program";
+  Folder folder;
+  for (const char* name : {"pasotune.exe", "Velkor.exe", "cancel.ico", "up2.ico"}) {
+    ASSERT_TRUE(fs::exists(built / name)) << (built / name).string();
+    fs::copy_file(built / name, folder.Path() / name);
+  }
+  std::ofstream(folder.Path() / "velkor.conf", std::ios::binary)
+      << "radio = sim\r\ntranscript = transcript.log\r\n";
+  const fs::path transcript = folder.Path() / "transcript.log";
+
+  Feed feed;
+  ASSERT_TRUE(feed.Start({L"--pass", L"--name", L"SAT\u00c9LITE-1", L"--modes", L"USB,LSB",
+                          L"--speed", L"10", L"--start", L"100"}));
+  ASSERT_FALSE(feed.NextLine().empty()) << "the feed publishes nothing";
+
+  Program program;
+  ASSERT_TRUE(program.Start(folder.Path() / "pasotune.exe"));
+  HWND window = nullptr;
+  ASSERT_TRUE(Poll(
+      [&] { return (window = TopLevel(program.Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000))
+      << "no window \"Pasotune 1.0\"";
+  // The default settings are written while the window loads.
+  EXPECT_EQ(ReadAll(folder.Path() / "config.txt"), "Puerto=COM1\r\nCTCSS=88.5\r\n");
+
+  // The engine check two seconds in enables Conectar; the tracker's values
+  // reach the labels.
+  const HWND connect = Child(window, L"Button", L"Conectar");
+  ASSERT_TRUE(connect);
+  ASSERT_TRUE(Poll([&] { return IsWindowEnabled(connect) != FALSE; }, 15000));
+  ASSERT_TRUE(Poll([&] { return Child(window, L"Static", L"SAT\u00c9LITE-1") != nullptr; }, 15000))
+      << "the satellite's name never showed";
+
+  PostMessageW(connect, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Poll([&] { return TextOf(connect) == L"Desconectar"; }, 10000));
+  const auto heard = [&](const char* line) {
+    return ReadAll(transcript).find(line) != std::string::npos;
+  };
+  // Uplink on MAIN, downlink on SUB, as the pass goes.
+  for (const char* line : {"SETPORT COM1", "SET FREQ MAIN 432.1", "SET MODE MAIN LSB",
+                           "SET FREQ SUB 145.9", "SET MODE SUB USB"}) {
+    EXPECT_TRUE(Poll([&] { return heard(line); }, 20000)) << line << "\n" << ReadAll(transcript);
+  }
+  EXPECT_LT(ReadAll(transcript).find("SETPORT COM1"), ReadAll(transcript).find("SET FREQ"));
+  EXPECT_EQ(ProcessesNamed(L"Velkor.exe"), 1);
+
+  // Closed as the user closes it, and Yes to the question.
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      Poll([&] { return (box = TopLevel(program.Pid(), L"#32770", L"")) != nullptr; }, 10000))
+      << "no exit question";
+  const HWND yes = GetDlgItem(box, IDYES);
+  ASSERT_TRUE(yes);
+  PostMessageW(yes, BM_CLICK, 0, 0);
+  ASSERT_TRUE(program.Ended(20000)) << "the program did not end after Yes";
+  EXPECT_EQ(ReadAll(folder.Path() / "config.txt"), "Puerto=COM1\r\nCTCSS=88.5\r\n");
+  EXPECT_TRUE(Poll([] { return ProcessesNamed(L"Velkor.exe") == 0; }, 10000))
+      << "the engine outlived the program";
+}
+
+}  // namespace
+}  // namespace pasotune::test
