@@ -161,12 +161,7 @@ std::vector<int> Engines() {
   while (const dirent* entry = ::readdir(proc)) {
     const int pid = std::atoi(entry->d_name);
     if (pid <= 0) continue;
-    char link[4096];
-    const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
-    const ssize_t n = ::readlink(exe.c_str(), link, sizeof link);
-    if (n > 0 && ImageNameOf(std::string_view(link, static_cast<std::size_t>(n))) == "Velkor.exe") {
-      pids.push_back(pid);
-    }
+    if (ImageNameOfProcess(pid) == "Velkor.exe") pids.push_back(pid);
   }
   ::closedir(proc);
   return pids;
