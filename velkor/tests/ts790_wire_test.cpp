@@ -287,7 +287,7 @@ constexpr Step kSteps[] = {
     // The tone through menu 57 and its number in the 38-tone list.
     {"SET TONE 88.5", "EX0570008;ID;", ""},
     {"SET TONE 250.3", "EX0570038;ID;", ""},
-    {"SET TONE OFF", "", "ERROR tone off: Hamlib cannot switch the tone of the Kenwood TS-790"},
+    {"SET TONE OFF", "", "NOT DONE tone off: Hamlib cannot switch the tone of the Kenwood TS-790"},
     // What is already set is read, not written again.
     {"SET FREQ MAIN 435.1234", "FA;FA;", ""},
     {"SET MODE MAIN FM", "", ""},
@@ -295,7 +295,7 @@ constexpr Step kSteps[] = {
     {"SET MODE SUB FM-N", "", ""},
     {"SET FREQ SUB 145.9498", "FB;FB00145949800;ID;FB;", ""},
     // Refused before Hamlib is asked.
-    {"SET MODE SUB AM", "", "ERROR SUB mode AM: the Kenwood TS-790 has no AM mode"},
+    {"SET MODE SUB AM", "", "NOT DONE SUB mode AM: the Kenwood TS-790 has no AM mode"},
 };
 
 TEST(Ts790Wire, HamlibSendsTheseBytesForEachCommand) {
