@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -68,6 +69,12 @@ class MemoryWatch {
   }
   bool Valid() const { return valid_; }
   double PeakGrowthMb() const { return static_cast<double>(StatusKb("VmHWM") - base_) / 1024; }
+  std::string Text() const {
+    if (!valid_) return "not measured";
+    char text[32];
+    std::snprintf(text, sizeof text, "+%.1f MB", PeakGrowthMb());
+    return text;
+  }
 
  private:
   bool valid_ = false;

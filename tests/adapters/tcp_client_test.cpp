@@ -224,9 +224,9 @@ TEST_F(QtTcpClientTest, HugeReplyIsTakenInBoundedPiecesAndWaitsInTheKernel) {
     EXPECT_LT(memory.PeakGrowthMb(), 100);
   }
   std::printf(
-      "74 MiB reply: %zu arrivals, loop lag %.1f ms (cpu %.1f ms), memory +%.1f MB, %.1f MiB "
+      "74 MiB reply: %zu arrivals, loop lag %.1f ms (cpu %.1f ms), memory %s, %.1f MiB "
       "sent while nobody took\n",
-      arrivals, lag.MaxWallMs(), lag.MaxCpuMs(), memory.Valid() ? memory.PeakGrowthMb() : -1.0,
+      arrivals, lag.MaxWallMs(), lag.MaxCpuMs(), memory.Text().c_str(),
       static_cast<double>(sentWhileWaiting) / (1 << 20));
 }
 
