@@ -8,6 +8,8 @@ set -e
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=${PASOTUNE_WINEPREFIX:-$1}
 shift
+# Wine takes only an absolute prefix.
+case "$prefix" in /*) ;; *) prefix="$(pwd)/$prefix" ;; esac
 "$here/wine-prefix.sh" "$prefix" --keep
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"

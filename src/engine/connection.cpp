@@ -163,8 +163,7 @@ void Connection::MostrarConectable() {
 void Connection::CargarImagen(std::string_view file) {
   // A picture that cannot be read keeps the previous one.
   try {
-    form_.Command1.SetPicture(
-        p_.files.ReadBytes(p_.InProgramFolder(file), kMaxPictureBytes));
+    form_.Command1.SetPicture(p_.files.ReadBytes(p_.InProgramFolder(file), kMaxPictureBytes));
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(e.what()));
   }

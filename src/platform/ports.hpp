@@ -62,7 +62,9 @@ class TcpClient {
   virtual void Connect(const std::string& host, int port) = 0;  // returns at once
   virtual void Close() = 0;
   virtual void SendData(std::string_view text) = 0;  // throws PortError
-  virtual std::string GetData() = 0;                 // all waiting data; throws PortError
+  // The waiting data, at most a bounded piece (64 KiB in the adapters); what
+  // is left raises another data arrival. Throws PortError.
+  virtual std::string GetData() = 0;
 
  protected:
   void RaiseConnected() {
@@ -89,7 +91,7 @@ class TrackerLink {
   virtual ~TrackerLink() = default;
   // Throws PortError at once when the tracker is absent. Once open, the
   // item's whole text arrives through the pump on every update, the current
-  // value first.
+  // value first; of several updates waiting at once only the newest.
   virtual void Open(const std::string& service, const std::string& topic, const std::string& item,
                     Update onUpdate) = 0;
   virtual void Close() = 0;  // drops the link, if any
