@@ -257,7 +257,7 @@ TEST(Keys, SpaceAndEnterPressAButtonArrowsMoveInTheLists) {
   const int before = f.ComboST.ListIndex();
   w.Key(VK_DOWN);
   EXPECT_EQ(f.ComboST.ListIndex(), before + 1);
-  EXPECT_EQ(w.Text("Command3"), L"CTCSS " + win32view::Wide(f.ComboST.Text()));
+  EXPECT_EQ(w.Text("Command3"), L"CTCSS " + Utf8ToWide(f.ComboST.Text()));
 
   for (const char* line : {"uno", "dos", "tres"}) w.world.app.channel.AgregarLog(line);
   PumpMessages();

@@ -136,7 +136,7 @@ void ExpectCaptionsFit(const SimWindow& w) {
     SIZE extent{};
     ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
     ::SelectObject(dc, old);
-    EXPECT_LE(extent.cx, Room(w, t.name)) << t.name << " \"" << win32view::Utf8(text) << "\"";
+    EXPECT_LE(extent.cx, Room(w, t.name)) << t.name << " \"" << WideToUtf8(text) << "\"";
   }
   ::DeleteDC(dc);
 }
@@ -147,7 +147,7 @@ TEST(Fonts, MonospacedAtTheGivenSizesAndWeightsKeepingEveryCaptionInside) {
   if (consolas) {
     EXPECT_EQ(w.view->FontFamily(), L"Consolas");
   }
-  std::printf("the controls are written in %s\n", win32view::Utf8(w.view->FontFamily()).c_str());
+  std::printf("the controls are written in %s\n", WideToUtf8(w.view->FontFamily()).c_str());
   const HDC dc = ::CreateCompatibleDC(nullptr);
   for (const Typeface& t : kTypefaces) {
     SCOPED_TRACE(t.name);

@@ -19,7 +19,7 @@ std::wstring RowText(std::string_view line) {
     while (n > 0 && (static_cast<unsigned char>(line[n]) & 0xC0) == 0x80) --n;
     line = line.substr(0, n);
   }
-  return Wide(line);
+  return Utf8ToWide(line);
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ using win32view::Face;
 using win32view::FitSample;
 using win32view::LogList;
 using win32view::MonospaceFonts;
-using win32view::Wide;
 using win32view::WindowText;
 
 namespace {
@@ -248,13 +247,14 @@ Win32Form1View::Win32Form1View(Form1& form) : form_(form) {
   }
   for (auto [index, button] : Buttons()) {
     const Layout& l = kLayout[index];
-    samples.push_back({Wide(button->Caption()), FaceOf(l.font), room(l)});
+    samples.push_back({Utf8ToWide(button->Caption()), FaceOf(l.font), room(l)});
   }
   fonts_ = std::make_unique<MonospaceFonts>(dpi_, samples);
   valueBack_ = ::CreateSolidBrush(kValueBack);
 
-  hwnd_ = ::CreateWindowExW(0, kClassName, Wide(form_.caption).c_str(), kWindowStyle, CW_USEDEFAULT,
-                            CW_USEDEFAULT, Px(6675), Px(4290), nullptr, nullptr, Module(), this);
+  hwnd_ = ::CreateWindowExW(0, kClassName, Utf8ToWide(form_.caption).c_str(), kWindowStyle,
+                            CW_USEDEFAULT, CW_USEDEFAULT, Px(6675), Px(4290), nullptr, nullptr,
+                            Module(), this);
   if (hwnd_ == nullptr) {
     ::DeleteObject(valueBack_);
     throw std::runtime_error("Cannot create the window");
@@ -384,7 +384,7 @@ void Win32Form1View::Bind() {
   BindLabel(form_.LabelModoRX, kLabelModoRX);
   form_.Shape1.changed = [this] { ::InvalidateRect(At(kShape1), nullptr, FALSE); };
   form_.txtDDE.changed = [this] {
-    const std::wstring text = Wide(form_.txtDDE.Text());
+    const std::wstring text = Utf8ToWide(form_.txtDDE.Text());
     if (WindowText(At(kTxtDDE)) == text) return;
     settingText_ = true;
     ::SetWindowTextW(At(kTxtDDE), text.c_str());
@@ -398,7 +398,7 @@ void Win32Form1View::Bind() {
 void Win32Form1View::BindButton(Button& model, int index) {
   model.changed = [this, &model, index] {
     const HWND button = At(index);
-    const std::wstring caption = Wide(model.Caption());
+    const std::wstring caption = Utf8ToWide(model.Caption());
     if (WindowText(button) != caption) ::SetWindowTextW(button, caption.c_str());
     SetEnabled(button, model.Enabled());
     if (index == kCommand1) {
@@ -421,15 +421,16 @@ void Win32Form1View::BindDropDown(DropDown& model, int index) {
     for (int i = 0; prefix && i < shown; ++i) {
       text.assign(static_cast<std::size_t>(::SendMessageW(box, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
       ::SendMessageW(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-      prefix = Wide(items[static_cast<std::size_t>(i)]) == text.data();
+      prefix = Utf8ToWide(items[static_cast<std::size_t>(i)]) == text.data();
     }
     if (!prefix) {
       ::SendMessageW(box, CB_RESETCONTENT, 0, 0);
       shown = 0;
     }
     for (int i = shown; i < count; ++i) {
-      ::SendMessageW(box, CB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(Wide(items[static_cast<std::size_t>(i)]).c_str()));
+      ::SendMessageW(
+          box, CB_ADDSTRING, 0,
+          reinterpret_cast<LPARAM>(Utf8ToWide(items[static_cast<std::size_t>(i)]).c_str()));
     }
     // Showing the model's choice raises no selection event.
     ::SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(model.ListIndex()), 0);
@@ -440,7 +441,7 @@ void Win32Form1View::BindDropDown(DropDown& model, int index) {
 
 void Win32Form1View::BindLabel(Label& model, int index) {
   model.changed = [this, &model, index] {
-    ::SetWindowTextW(At(index), Wide(model.Caption()).c_str());
+    ::SetWindowTextW(At(index), Utf8ToWide(model.Caption()).c_str());
   };
   model.changed();
 }
@@ -537,7 +538,7 @@ void Win32Form1View::OnCommand(int id, int code, HWND from) {
       // Typing changes the text like the tracker does; what the model sets
       // itself raises nothing more.
       if (code == EN_CHANGE && !settingText_) {
-        const std::string text = win32view::Utf8(WindowText(from));
+        const std::string text = WideToUtf8(WindowText(from));
         Guard([this, &text] { form_.txtDDE.SetText(text); });
       }
       break;
