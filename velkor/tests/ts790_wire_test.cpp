@@ -344,7 +344,9 @@ TEST(Ts790Wire, HamlibSendsTheseBytesForEachCommand) {
     // radio had then is not sent again though the radio has left it since.
     bench.pump([] { return false; }, 600ms);
     EXPECT_EQ(bench.wire.substr(wireFrom), step.wire) << pinned;
-    EXPECT_EQ(bench.replies.substr(repliesFrom), wantReplies.substr(repliesFrom)) << pinned;
+    EXPECT_EQ(bench.replies.substr(repliesFrom),
+              *step.reply != '\0' ? std::string(step.reply) + "\r\n" : "")
+        << pinned;
   }
 
   // Ending the engine closes the radio: whatever that sends is in the line once it has gone.
