@@ -30,6 +30,3 @@ wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 # Wine reads the driver when it starts: let this wineserver end first.
 wineserver -w
 touch "$prefix/.pasotune-ready"
-# Then one that stays for the whole test run (until --stop), so short-lived
-# test programs never meet a wineserver on its way out.
-if [ -z "$mode" ]; then wineserver -p; fi
