@@ -14,13 +14,13 @@ namespace pasotune::feed {
 
 namespace {
 
-struct Spec {
+struct OptionInfo {
   std::string_view name;
   std::string_view valueName;  // empty: a switch
   std::string_view help;
 };
 
-constexpr Spec kSpecs[] = {
+constexpr OptionInfo kOptions[] = {
     {"file", "records.txt", "Records from a file, one a line."},
     {"interval", "ms", "Milliseconds between records of a file (1000)."},
     {"loop", "", "Start over at the end."},
@@ -51,7 +51,7 @@ std::string HelpText(std::string_view description) {
     text += '\n';
   };
   row("-?, -h, --help", "Displays help on commandline options.");
-  for (const Spec& s : kSpecs) {
+  for (const OptionInfo& s : kOptions) {
     std::string left = "--" + std::string(s.name);
     if (!s.valueName.empty()) left += " <" + std::string(s.valueName) + ">";
     row(left, s.help);
@@ -110,18 +110,18 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
     }
     const std::size_t eq = arg.find('=');
     const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
-    const Spec* spec = nullptr;
-    for (const Spec& s : kSpecs) {
-      if (s.name == name) spec = &s;
+    const OptionInfo* option = nullptr;
+    for (const OptionInfo& s : kOptions) {
+      if (s.name == name) option = &s;
     }
-    if (!spec) return Complaint("Unknown option '" + name + "'.");
-    if (spec->valueName.empty()) {
+    if (!option) return Complaint("Unknown option '" + name + "'.");
+    if (option->valueName.empty()) {
       if (eq != std::string::npos) return Complaint("Unexpected value after '--" + name + "'.");
-      given.emplace_back(spec->name, std::string());
+      given.emplace_back(option->name, std::string());
     } else if (eq != std::string::npos) {
-      given.emplace_back(spec->name, arg.substr(eq + 1));
+      given.emplace_back(option->name, arg.substr(eq + 1));
     } else if (i + 1 < args.size()) {
-      given.emplace_back(spec->name, args[++i]);
+      given.emplace_back(option->name, args[++i]);
     } else {
       return Complaint("Missing value after '--" + name + "'.");
     }
