@@ -78,8 +78,12 @@ std::string shown(std::string_view utf8, std::size_t maxChars, bool defuse) {
     const char32_t cp = nextCodePoint(utf8, pos);
     bool escape = cp < 0x20 || (cp >= 0x7F && cp < 0xA0);
     if (defuse && !escape) {
+      // A word may also start in what was already written: "\x0E" then "RROR".
+      const std::string_view rest = utf8.substr(start);
       for (const std::string_view word : kReactive) {
-        escape = escape || utf8.substr(start, word.size()) == word;
+        for (std::size_t done = 0; done < word.size() && !escape; ++done) {
+          escape = out.ends_with(word.substr(0, done)) && rest.starts_with(word.substr(done));
+        }
       }
     }
     if (escape) {

@@ -69,6 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ShownCase{"ERROR", "ERRO" + kCut, "\\x45RROR"},
                       ShownCase{"Velkor READY", "Velk" + kCut, "\\x56elkor READY"},
                       ShownCase{"xERRORERROR", "xERR" + kCut, "x\\x45RROR\\x45RROR"},
+                      // An escape's last hex digit must not start the word either.
+                      ShownCase{"\x0ERROR", "\\x0ERRO" + kCut, "\\x0E\\x52ROR"},
                       ShownCase{"error Velkor ready", "erro" + kCut, "error Velkor ready"},
                       ShownCase{std::string(100, '\0'), "\\x00\\x00\\x00\\x00" + kCut, [] {
                                   std::string s;
