@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/pasotune.hpp"
+#include "common/timing.hpp"
 #include "fake_engine.hpp"
 #include "platform/posix/exit_program_end.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
@@ -80,27 +81,6 @@ double CpuOfProcess() {
   rusage r{};
   ::getrusage(RUSAGE_SELF, &r);
   return Seconds(r.ru_utime) + Seconds(r.ru_stime);
-}
-
-double Ms(SteadyClock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-bool PumpUntil(EventPump& pump, const std::function<bool()>& done, int timeoutMs) {
-  const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count();
-    if (left <= 0) return false;
-    pump.PumpOnce(static_cast<int>(left));
-  }
-  return true;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  const std::size_t i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
-  return v[std::min(i, v.size() - 1)];
 }
 
 // pasotune-feed with these arguments, quiet on stdout; our child, reaped

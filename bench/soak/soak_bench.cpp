@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "app/pasotune.hpp"
+#include "common/timing.hpp"
 #include "fake_engine.hpp"
 #include "platform/posix/exit_program_end.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
@@ -135,17 +136,6 @@ double CpuSeconds() {
 
 double Seconds(SteadyClock::duration d) {
   return std::chrono::duration<double>(d).count();
-}
-
-bool PumpUntil(EventPump& pump, const std::function<bool()>& done, int timeoutMs) {
-  const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count();
-    if (left <= 0) return false;
-    pump.PumpOnce(static_cast<int>(left));
-  }
-  return true;
 }
 
 // pasotune-feed --stdin, reading records from a pipe of ours; our child,

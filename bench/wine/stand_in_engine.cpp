@@ -3,19 +3,10 @@
 #include <cstdint>
 #include <utility>
 
+#include "measure.hpp"
 #include "platform/win32/wide_text.hpp"
 
 namespace pasotune::bench {
-
-namespace {
-
-double Seconds(const FILETIME& t) {
-  return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
-                             t.dwLowDateTime) /
-         1e7;
-}
-
-}  // namespace
 
 StandInEngine::~StandInEngine() {
   Stop();

@@ -21,6 +21,7 @@
 
 #include "app/pasotune.hpp"
 #include "dde_publisher.hpp"
+#include "measure.hpp"
 #include "platform/std_files.hpp"
 #include "platform/temp_folder.hpp"
 #include "platform/win32/dde/dde_tracker_link.hpp"
@@ -70,72 +71,6 @@ struct Options {
   bool latency = true;
   bool cpu = true;
 };
-
-double Seconds(const FILETIME& t) {
-  return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
-                             t.dwLowDateTime) /
-         1e7;
-}
-
-double CpuOfProcess() {
-  FILETIME created, exited, kernel, user;
-  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-  return Seconds(kernel) + Seconds(user);
-}
-
-// Under Wine, window messages, DDE and socket notifications all pass
-// through the wineserver, doing work that Windows does in its kernel. Its
-// CPU time from Linux's /proc (drive Z: is /), when this Wine has exactly
-// one wineserver in sight, as in a private PID namespace; negative if not.
-double CpuOfWineserver() {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  std::vector<fs::path> found;
-  for (const auto& entry : fs::directory_iterator(L"Z:\\proc", ec)) {
-    const std::wstring pid = entry.path().filename().wstring();
-    if (pid.empty() ||
-        !std::all_of(pid.begin(), pid.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
-      continue;
-    std::ifstream comm(entry.path() / L"comm");
-    std::string name;
-    // wineserver, or wineserver64 as Debian names it.
-    if (std::getline(comm, name) && name.rfind("wineserver", 0) == 0) found.push_back(entry.path());
-  }
-  if (found.size() != 1) return -1;
-  std::ifstream in(found[0] / L"stat");
-  std::string stat;
-  std::getline(in, stat);
-  // Fields after the command's closing parenthesis: state is the 3rd, utime
-  // the 14th, stime the 15th.
-  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i >= 14) ticks += std::atof(field.c_str());
-  }
-  return ticks / 100.0;  // USER_HZ on Linux
-}
-
-double Ms(SteadyClock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-bool PumpUntil(EventPump& pump, const std::function<bool()>& done, int timeoutMs) {
-  const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count();
-    if (left <= 0) return false;
-    pump.PumpOnce(static_cast<int>(left));
-  }
-  return true;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  const std::size_t i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
-  return v[std::min(i, v.size() - 1)];
-}
 
 int Fail(const std::string& why) {
   std::fprintf(stderr, "pasotune-wine-bench: %s\n", why.c_str());
