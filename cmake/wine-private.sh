@@ -11,13 +11,13 @@ set -e
 source_dir=$1
 prefix=$2
 shift 2
-if [ "${VELKOR_WINE_PRIVATE:-}" != inside ]; then
-  export VELKOR_WINE_PRIVATE=inside
+if [ "${PASOTUNE_WINE_PRIVATE:-}" != inside ]; then
+  export PASOTUNE_WINE_PRIVATE=inside
   exec "$source_dir/scripts/private-world.sh" "$0" "$source_dir" "$prefix" "$@"
 fi
 
 "$source_dir/cmake/wine-prefix.sh" "$prefix" --keep
-own=$(mktemp -d "${TMPDIR:-/tmp}/velkor-wine.XXXXXX")
+own=$(mktemp -d "${TMPDIR:-/tmp}/pasotune-wine.XXXXXX")
 view="$own/prefix"
 mkdir -p "$view" "$own/upper" "$own/work"
 cleanup() {
