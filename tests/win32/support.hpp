@@ -8,26 +8,16 @@
 #include <vector>
 
 #include "platform/ports.hpp"
+#include "platform/pump_until.hpp"
 #include "platform/win32/wide_text.hpp"
 
 namespace pasotune::test {
 
 using Clock = std::chrono::steady_clock;
+using pasotune::PumpUntil;
 
 inline double MsSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-// Pumps until done() holds or timeoutMs passes; tells whether it held.
-inline bool PumpUntil(EventPump& pump, const std::function<bool()>& done, int timeoutMs = 5000) {
-  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    if (left <= 0) return false;
-    pump.PumpOnce(static_cast<int>(left));
-  }
-  return true;
 }
 
 // Handles events for ms milliseconds.
