@@ -11,8 +11,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/qt/qt_event_pump.hpp"
 #include "platform/pump_until.hpp"
+#include "platform/qt/qt_event_pump.hpp"
 
 namespace pasotune::test {
 
