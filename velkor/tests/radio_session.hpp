@@ -171,8 +171,12 @@ class Rigctld {
       pid_ = -1;
       return false;
     }
-    Client probe(port_, std::chrono::seconds(5));
-    return probe.connected();
+    // The probe stays connected while rigctld runs. Hamlib 4.5's rigctld closes a finished
+    // client's socket twice, so a connection accepted just then can lose its descriptor to the
+    // second close and be dropped at once ("fdopen: Bad file descriptor" in its log). A client
+    // that never leaves gives that race nothing to hit.
+    probe_ = std::make_unique<Client>(port_, std::chrono::seconds(5));
+    return probe_->connected();
   }
 
   void stop() {
@@ -180,6 +184,7 @@ class Rigctld {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
+    probe_.reset();
   }
 
  private:
@@ -187,6 +192,7 @@ class Rigctld {
   std::uint16_t port_;
   bool vfoMode_;
   pid_t pid_ = -1;
+  std::unique_ptr<Client> probe_;
 };
 #endif
 
