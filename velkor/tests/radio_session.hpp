@@ -172,9 +172,9 @@ class Rigctld {
       return false;
     }
     // The probe stays connected while rigctld runs. Hamlib 4.5's rigctld closes a finished
-    // client's socket twice, so a connection accepted just then can lose its descriptor to the
-    // second close and be dropped at once ("fdopen: Bad file descriptor" in its log). A client
-    // that never leaves gives that race nothing to hit.
+    // client's descriptor three times (two fclose and a close), so a connection accepted just
+    // then can lose its descriptor and be dropped at once ("fdopen: Bad file descriptor" in its
+    // log). A client that never leaves gives that race nothing to hit.
     probe_ = std::make_unique<Client>(port_, std::chrono::seconds(5));
     return probe_->connected();
   }

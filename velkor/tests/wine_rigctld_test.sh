@@ -30,8 +30,9 @@ cleanup() {
 trap cleanup EXIT
 
 # rigctld listens once its rig is open. The probe stays connected while it runs: Hamlib 4.5's
-# rigctld closes a finished client's socket twice, which can drop a connection accepted just
-# then, such as the engine's right after a probe that came and went.
+# rigctld closes a finished client's descriptor three times (two fclose and a close), which can
+# drop a connection accepted just then, such as the engine's right after a probe that came and
+# went.
 start_rigctld() {
   "$rigctld" -m 1 -T 127.0.0.1 -t "$port" >/dev/null 2>&1 &
   rig_pid=$!
