@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "app/pasotune.hpp"
-#include "common/timing.hpp"
+#include "common/bridge.hpp"
 #include "fake_engine.hpp"
 #include "platform/posix/exit_program_end.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
@@ -45,33 +45,6 @@ extern char** environ;
 
 namespace pasotune::bench {
 namespace {
-
-constexpr int kEnginePort = 9000;
-
-// The engine is already listening: nothing to start or end.
-class NoProcesses : public Processes {
- public:
-  void Start(const std::string&) override {}
-  void EndByImageName(const std::string&) override {}
-};
-
-class AnswerYes : public MessageBox {
- public:
-  MsgResult Show(const std::string& text, const std::string&, MsgButtons buttons,
-                 MsgIcon) override {
-    std::fprintf(stderr, "message box: %s\n", text.c_str());
-    return buttons == MsgButtons::kOk ? MsgResult::kOk : MsgResult::kYes;
-  }
-};
-
-struct Options {
-  int updates = 200;
-  int spacingMs = 600;  // the follower pauses 500 ms after each command
-  int cpuSeconds = 60;
-  std::string samples;  // file for every latency, one a line
-  bool latency = true;
-  bool cpu = true;
-};
 
 double Seconds(const timeval& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
@@ -104,44 +77,9 @@ int Fail(const std::string& why) {
   return 1;
 }
 
-bool Parse(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const auto number = [&](int& into) {
-      if (i + 1 >= argc) return false;
-      into = std::atoi(argv[++i]);
-      return into > 0;
-    };
-    if (a == "--updates") {
-      if (!number(o.updates)) return false;
-    } else if (a == "--spacing") {
-      if (!number(o.spacingMs)) return false;
-    } else if (a == "--cpu-seconds") {
-      if (!number(o.cpuSeconds)) return false;
-    } else if (a == "--samples" && i + 1 < argc) {
-      o.samples = argv[++i];
-    } else if (a == "--no-latency") {
-      o.latency = false;
-    } else if (a == "--no-cpu") {
-      o.cpu = false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::string Record(std::int64_t downlinkHz) {
-  return feed::Record("SO-50", downlinkHz, 432150000, "FM", "FM");
-}
-
 int Run(int argc, char** argv) {
-  Options options;
-  if (!Parse(argc, argv, options)) {
-    return Fail(
-        "usage: [--updates N] [--spacing ms] [--cpu-seconds s] [--samples file] [--no-latency] "
-        "[--no-cpu]");
-  }
+  BridgeOptions options;
+  if (!ParseBridgeOptions(argc, argv, options)) return Fail(kBridgeUsage);
   if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
     return Fail("no session bus: run it under dbus-run-session");
   }
@@ -169,7 +107,8 @@ int Run(int argc, char** argv) {
   feedThread.start();
   tracker.moveToThread(&feedThread);
   std::int64_t downlink = 145950000;
-  if (const QString why = tracker.Start(QString::fromStdString(Record(downlink))); !why.isEmpty()) {
+  if (const QString why = tracker.Start(QString::fromStdString(BridgeRecord(downlink)));
+      !why.isEmpty()) {
     return Fail("tracker: " + why.toStdString());
   }
 
@@ -196,7 +135,7 @@ int Run(int argc, char** argv) {
   if (!setport || !app.m.Conectado) return Fail("the program did not connect to the engine");
   // The first record after connecting tunes all four settings.
   downlink += 1000;
-  tracker.Publish(QString::fromStdString(Record(downlink)));
+  tracker.Publish(QString::fromStdString(BridgeRecord(downlink)));
   PumpUntil(
       pump, [] { return false; }, 2500);
 
@@ -218,7 +157,7 @@ int Run(int argc, char** argv) {
         downlink += (i % 2 == 0) ? -1000 : 1000;
         const std::string wanted = "SET FREQ SUB ";
         const auto sent = SteadyClock::now();
-        tracker.Publish(QString::fromStdString(Record(downlink)));
+        tracker.Publish(QString::fromStdString(BridgeRecord(downlink)));
         const auto line = engine.Next([&](const std::string& l) { return l.rfind(wanted, 0) == 0; },
                                       sent + std::chrono::seconds(3));
         if (!line) {
@@ -236,22 +175,7 @@ int Run(int argc, char** argv) {
     driver.join();
     app.form.txtDDE.changed = nullptr;  // it points into this block
     if (!failure.empty()) return Fail(failure);
-    if (!options.samples.empty()) {
-      std::ofstream out(options.samples);
-      for (double ms : latencies) out << ms << "\n";
-    }
-    std::printf("latency, tracker update to command at the engine, %zu updates %d ms apart:\n",
-                latencies.size(), options.spacingMs);
-    std::printf(
-        "  median %.3f ms   p99 %.3f ms   max %.3f ms   (goals: median < 1 ms, p99 < 5 ms)\n",
-        Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
-    std::vector<double> toTextBox;
-    for (std::size_t k = 0; k < latencies.size() && k < changes.size(); ++k) {
-      toTextBox.push_back(Ms(changes[k] - sents[k]));
-    }
-    std::printf("  of which up to the text box: median %.3f ms   p99 %.3f ms\n",
-                Percentile(toTextBox, 0.5), Percentile(toTextBox, 0.99));
-    std::fflush(stdout);
+    ReportLatency("tracker", options, latencies, sents, changes);
   }
 
   if (options.cpu) {
@@ -288,13 +212,7 @@ int Run(int argc, char** argv) {
     const std::size_t commands = engine.LineCount() - lines0;
     ::kill(pass, SIGTERM);  // by its pid
     ::waitpid(pass, nullptr, 0);
-    std::printf(
-        "cpu, following a pass around its closest approach, 1 update/s for %.0f s, %zu commands:\n",
-        wall, commands);
-    std::printf(
-        "  bridge %.3f %% of a core   (whole process with the stand-in engine %.3f %%; goal < 1 "
-        "%%)\n",
-        100 * (cpu - engineCpu) / wall, 100 * cpu / wall);
+    ReportCpu(wall, commands, cpu, engineCpu);
   }
   tracker.Stop();
   engine.Stop();

@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "app/pasotune.hpp"
-#include "common/timing.hpp"
+#include "common/bridge.hpp"
 #include "fake_engine.hpp"
 #include "platform/posix/exit_program_end.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
@@ -50,29 +50,12 @@ extern char** environ;
 namespace pasotune::bench {
 namespace {
 
-constexpr int kEnginePort = 9000;
 // Record i tunes the downlink to kDownlink0 + i kDownStep and the uplink to
 // kUplink0 - i kUpStep: every value is whole 100 Hz and names its record.
 constexpr std::int64_t kDownlink0 = 145'800'000;
 constexpr std::int64_t kDownStep = 100;
 constexpr std::int64_t kUplink0 = 436'000'000;
 constexpr std::int64_t kUpStep = 300;
-
-// The engine is already listening: nothing to start or end.
-class NoProcesses : public Processes {
- public:
-  void Start(const std::string&) override {}
-  void EndByImageName(const std::string&) override {}
-};
-
-class AnswerYes : public MessageBox {
- public:
-  MsgResult Show(const std::string& text, const std::string&, MsgButtons buttons,
-                 MsgIcon) override {
-    std::fprintf(stderr, "message box: %s\n", text.c_str());
-    return buttons == MsgButtons::kOk ? MsgResult::kOk : MsgResult::kYes;
-  }
-};
 
 struct Options {
   int seconds = 600;

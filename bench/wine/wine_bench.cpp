@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/pasotune.hpp"
+#include "common/bridge.hpp"
 #include "dde_publisher.hpp"
 #include "measure.hpp"
 #include "platform/std_files.hpp"
@@ -36,24 +37,7 @@
 namespace pasotune::bench {
 namespace {
 
-constexpr int kEnginePort = 9000;
 constexpr UINT kQuit = WM_APP + 1;
-
-// The engine is already listening: nothing to start or end.
-class NoProcesses : public Processes {
- public:
-  void Start(const std::string&) override {}
-  void EndByImageName(const std::string&) override {}
-};
-
-class AnswerYes : public MessageBox {
- public:
-  MsgResult Show(const std::string& text, const std::string&, MsgButtons buttons,
-                 MsgIcon) override {
-    std::fprintf(stderr, "message box: %s\n", text.c_str());
-    return buttons == MsgButtons::kOk ? MsgResult::kOk : MsgResult::kYes;
-  }
-};
 
 class NoEnd : public ProgramEnd {
  public:
@@ -63,49 +47,9 @@ class NoEnd : public ProgramEnd {
   }
 };
 
-struct Options {
-  int updates = 200;
-  int spacingMs = 600;  // the follower pauses 500 ms after each command
-  int cpuSeconds = 60;
-  std::string samples;  // file for every latency, one a line
-  bool latency = true;
-  bool cpu = true;
-};
-
 int Fail(const std::string& why) {
   std::fprintf(stderr, "pasotune-wine-bench: %s\n", why.c_str());
   return 1;
-}
-
-bool Parse(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const auto number = [&](int& into) {
-      if (i + 1 >= argc) return false;
-      into = std::atoi(argv[++i]);
-      return into > 0;
-    };
-    if (a == "--updates") {
-      if (!number(o.updates)) return false;
-    } else if (a == "--spacing") {
-      if (!number(o.spacingMs)) return false;
-    } else if (a == "--cpu-seconds") {
-      if (!number(o.cpuSeconds)) return false;
-    } else if (a == "--samples" && i + 1 < argc) {
-      o.samples = argv[++i];
-    } else if (a == "--no-latency") {
-      o.latency = false;
-    } else if (a == "--no-cpu") {
-      o.cpu = false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::string Record(std::int64_t downlinkHz) {
-  return feed::Record("SO-50", downlinkHz, 432150000, "FM", "FM");
 }
 
 // Waits for an event while handling the thread's messages, as a DDE server
@@ -130,7 +74,7 @@ bool WaitPumping(HANDLE event, SteadyClock::time_point deadline) {
 // timing each until its command reaches the engine.
 class LatencyTracker {
  public:
-  LatencyTracker(StandInEngine& engine, const Options& options, std::int64_t& downlink)
+  LatencyTracker(StandInEngine& engine, const BridgeOptions& options, std::int64_t& downlink)
       : engine_(engine), options_(options), downlink_(downlink) {}
   ~LatencyTracker() { Join(); }
 
@@ -169,7 +113,7 @@ class LatencyTracker {
     MSG msg;
     ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anyone posts
     feed::DdePublisher publisher("Orbitron", "Tracking", "TrackingData");
-    startError_ = publisher.Start(Record(downlink_));
+    startError_ = publisher.Start(BridgeRecord(downlink_));
     ::SetEvent(ready);
     if (!startError_.empty()) return;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -194,7 +138,7 @@ class LatencyTracker {
       WaitPumping(nullptr, SteadyClock::now() + std::chrono::milliseconds(options_.spacingMs));
       downlink_ += (i % 2 == 0) ? -1000 : 1000;
       const auto sent = SteadyClock::now();
-      publisher.Publish(Record(downlink_));
+      publisher.Publish(BridgeRecord(downlink_));
       const auto deadline = sent + std::chrono::seconds(3);
       const auto isFreqSub = [](const std::string& l) { return l.rfind("SET FREQ SUB ", 0) == 0; };
       std::optional<StandInEngine::Line> line;
@@ -213,7 +157,7 @@ class LatencyTracker {
   }
 
   StandInEngine& engine_;
-  const Options& options_;
+  const BridgeOptions& options_;
   std::int64_t& downlink_;
   std::thread thread_;
   DWORD threadId_ = 0;
@@ -277,12 +221,8 @@ bool TrackerAnswers() {
 }
 
 int Run(int argc, char** argv) {
-  Options options;
-  if (!Parse(argc, argv, options)) {
-    return Fail(
-        "usage: [--updates N] [--spacing ms] [--cpu-seconds s] [--samples file] [--no-latency] "
-        "[--no-cpu]");
-  }
+  BridgeOptions options;
+  if (!ParseBridgeOptions(argc, argv, options)) return Fail(kBridgeUsage);
   StandInEngine engine;
   if (const std::string why = engine.Start(kEnginePort); !why.empty())
     return Fail("engine port: " + why);
@@ -326,7 +266,7 @@ int Run(int argc, char** argv) {
   if (!setport || !app.m.Conectado) return Fail("the program did not connect to the engine");
   // The first record after connecting tunes all four settings.
   downlink += 1000;
-  tracker.Publish(Record(downlink));
+  tracker.Publish(BridgeRecord(downlink));
   PumpUntil(
       pump, [] { return false; }, 2500);
 
@@ -342,25 +282,7 @@ int Run(int argc, char** argv) {
     while (!tracker.done) pump.PumpOnce(1000);
     app.form.txtDDE.changed = nullptr;  // it points into this block
     if (!tracker.failure.empty()) return Fail(tracker.failure);
-    const std::vector<double>& latencies = tracker.latencies;
-    if (!options.samples.empty()) {
-      std::ofstream out(options.samples);
-      for (double ms : latencies) out << ms << "\n";
-    }
-    std::printf("latency, DDE update to command at the engine, %zu updates %d ms apart:\n",
-                latencies.size(), options.spacingMs);
-    std::printf(
-        "  median %.3f ms   p99 %.3f ms   max %.3f ms   (goals: median < 1 ms, p99 < 5 ms)\n",
-        Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
-    std::vector<double> toTextBox;
-    for (std::size_t k = 0; k < latencies.size() && k < changes.size(); ++k) {
-      toTextBox.push_back(Ms(changes[k] - tracker.sents[k]));
-    }
-    if (!toTextBox.empty()) {
-      std::printf("  of which up to the text box: median %.3f ms   p99 %.3f ms\n",
-                  Percentile(toTextBox, 0.5), Percentile(toTextBox, 0.99));
-    }
-    std::fflush(stdout);
+    ReportLatency("DDE", options, tracker.latencies, tracker.sents, changes);
   }
 
   if (options.cpu) {
@@ -390,13 +312,7 @@ int Run(int argc, char** argv) {
     const double engineCpu = engine.CpuSeconds() - engine0;
     const double server1 = CpuOfWineserver();
     const std::size_t commands = engine.LineCount() - lines0;
-    std::printf(
-        "cpu, following a pass around its closest approach, 1 update/s for %.0f s, %zu commands:\n",
-        wall, commands);
-    std::printf(
-        "  bridge %.3f %% of a core   (whole process with the stand-in engine %.3f %%; goal < 1 "
-        "%%)\n",
-        100 * (cpu - engineCpu) / wall, 100 * cpu / wall);
+    ReportCpu(wall, commands, cpu, engineCpu);
     if (server0 >= 0 && server1 >= 0) {
       std::printf(
           "  wineserver meanwhile %.3f %% of a core (tracker, bridge and engine together)\n",
