@@ -60,32 +60,8 @@ double FakeEngine::CpuSeconds() const {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-std::optional<FakeEngine::Line> FakeEngine::Next(
-    const std::function<bool(const std::string&)>& match, SteadyClock::time_point deadline) {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    for (; taken_ < lines_.size(); ++taken_) {
-      if (match(lines_[taken_].text)) return lines_[taken_++];
-    }
-    if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout && taken_ == lines_.size()) {
-      return std::nullopt;
-    }
-  }
-}
-
-void FakeEngine::SkipAll() {
-  const std::lock_guard lock(mutex_);
-  taken_ = lines_.size();
-}
-
-std::size_t FakeEngine::LineCount() {
-  const std::lock_guard lock(mutex_);
-  return lines_.size();
-}
-
 void FakeEngine::Serve() {
   int client = -1;
-  std::string partial;
   for (;;) {
     pollfd fds[3] = {{wake_[0], POLLIN, 0}, {listen_, POLLIN, 0}, {client, POLLIN, 0}};
     if (::poll(fds, client >= 0 ? 3 : 2, -1) < 0) {
@@ -101,7 +77,7 @@ void FakeEngine::Serve() {
         client = fresh;
         const int on = 1;
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        partial.clear();
+        heard_.NewConnection();
       }
       continue;
     }
@@ -114,21 +90,13 @@ void FakeEngine::Serve() {
       client = -1;
       continue;
     }
-    partial.append(buffer, static_cast<std::size_t>(n));
-    for (std::size_t end; (end = partial.find("\r\n")) != std::string::npos;) {
-      std::string line = partial.substr(0, end);
-      partial.erase(0, end + 2);
+    heard_.Feed({buffer, static_cast<std::size_t>(n)}, at, [client](const std::string& line) {
       if (line.rfind("SETPORT", 0) == 0) {
         static constexpr char kReady[] = "Velkor READY\r\n";
         [[maybe_unused]] const ssize_t sent =
             ::send(client, kReady, sizeof kReady - 1, MSG_NOSIGNAL);
       }
-      {
-        const std::lock_guard lock(mutex_);
-        lines_.push_back({std::move(line), at});
-      }
-      arrived_.notify_all();
-    }
+    });
   }
   if (client >= 0) ::close(client);
 }

@@ -4,25 +4,18 @@
 // arrival times do not depend on the event loop being measured.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
+
+#include "common/heard_lines.hpp"
 
 namespace pasotune::bench {
 
-using SteadyClock = std::chrono::steady_clock;
-
 class FakeEngine {
  public:
-  struct Line {
-    std::string text;  // without CR LF
-    SteadyClock::time_point at;
-  };
+  using Line = HeardLines::Line;
 
   FakeEngine() = default;
   ~FakeEngine();
@@ -36,10 +29,12 @@ class FakeEngine {
   // The next line after the last one taken that matches, waiting until the
   // deadline at most.
   std::optional<Line> Next(const std::function<bool(const std::string&)>& match,
-                           SteadyClock::time_point deadline);
+                           SteadyClock::time_point deadline) {
+    return heard_.Next(match, deadline);
+  }
   // Takes every line that arrived so far.
-  void SkipAll();
-  std::size_t LineCount();
+  void SkipAll() { heard_.SkipAll(); }
+  std::size_t LineCount() { return heard_.Count(); }
   // CPU time of the engine's thread so far, in seconds.
   double CpuSeconds() const;
 
@@ -49,10 +44,7 @@ class FakeEngine {
   int listen_ = -1;
   int wake_[2] = {-1, -1};
   std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::vector<Line> lines_;
-  std::size_t taken_ = 0;
+  HeardLines heard_;
 };
 
 }  // namespace pasotune::bench

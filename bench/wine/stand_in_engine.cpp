@@ -62,35 +62,11 @@ double StandInEngine::CpuSeconds() {
   return Seconds(kernel) + Seconds(user);
 }
 
-std::optional<StandInEngine::Line> StandInEngine::Next(
-    const std::function<bool(const std::string&)>& match, SteadyClock::time_point deadline) {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    for (; taken_ < lines_.size(); ++taken_) {
-      if (match(lines_[taken_].text)) return lines_[taken_++];
-    }
-    if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout && taken_ == lines_.size()) {
-      return std::nullopt;
-    }
-  }
-}
-
-void StandInEngine::SkipAll() {
-  const std::lock_guard lock(mutex_);
-  taken_ = lines_.size();
-}
-
-std::size_t StandInEngine::LineCount() {
-  const std::lock_guard lock(mutex_);
-  return lines_.size();
-}
-
 void StandInEngine::Serve() {
   WSAEVENT listening = ::WSACreateEvent();
   WSAEVENT reading = ::WSACreateEvent();
   ::WSAEventSelect(listen_, listening, FD_ACCEPT);
   SOCKET client = INVALID_SOCKET;
-  std::string partial;
   const auto drop = [&] {
     if (client == INVALID_SOCKET) return;
     ::closesocket(std::exchange(client, INVALID_SOCKET));
@@ -113,7 +89,7 @@ void StandInEngine::Serve() {
       ::WSAEventSelect(client, reading, FD_READ | FD_CLOSE);
       const BOOL on = TRUE;
       ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-      partial.clear();
+      heard_.NewConnection();
       continue;
     }
     WSANETWORKEVENTS events{};
@@ -128,19 +104,13 @@ void StandInEngine::Serve() {
         drop();
         break;
       }
-      partial.append(buffer, static_cast<std::size_t>(n));
-      for (std::size_t end; (end = partial.find("\r\n")) != std::string::npos;) {
-        std::string line = partial.substr(0, end);
-        partial.erase(0, end + 2);
+      const auto answer = [client](const std::string& line) {
         if (line.rfind("SETPORT", 0) == 0) {
           static constexpr char kReady[] = "Velkor READY\r\n";
           ::send(client, kReady, sizeof kReady - 1, 0);
         }
-        {
-          const std::lock_guard lock(mutex_);
-          lines_.push_back({std::move(line), at});
-        }
-        arrived_.notify_all();
+      };
+      if (heard_.Feed({buffer, static_cast<std::size_t>(n)}, at, answer) > 0) {
         ::SetEvent(arrivedEvent_);
       }
     }

@@ -13,18 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "common/heard_lines.hpp"
 #include "platform/win32/win32_api.hpp"
 
 namespace pasotune::bench {
 
-using SteadyClock = std::chrono::steady_clock;
-
 class StandInEngine {
  public:
-  struct Line {
-    std::string text;  // without CR LF
-    SteadyClock::time_point at;
-  };
+  using Line = HeardLines::Line;
 
   StandInEngine() = default;
   ~StandInEngine();
@@ -38,10 +34,12 @@ class StandInEngine {
   // The next line after the last one taken that matches, waiting until the
   // deadline at most.
   std::optional<Line> Next(const std::function<bool(const std::string&)>& match,
-                           SteadyClock::time_point deadline);
+                           SteadyClock::time_point deadline) {
+    return heard_.Next(match, deadline);
+  }
   // Takes every line that arrived so far.
-  void SkipAll();
-  std::size_t LineCount();
+  void SkipAll() { heard_.SkipAll(); }
+  std::size_t LineCount() { return heard_.Count(); }
   // CPU time of the engine's thread so far, in seconds.
   double CpuSeconds();
   // Set whenever a line arrives, for a thread that must pump its own queue
@@ -55,10 +53,7 @@ class StandInEngine {
   HANDLE stop_ = nullptr;
   HANDLE arrivedEvent_ = nullptr;
   std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::vector<Line> lines_;
-  std::size_t taken_ = 0;
+  HeardLines heard_;
   HANDLE self_ = nullptr;  // the serving thread
   bool winsock_ = false;
 };
