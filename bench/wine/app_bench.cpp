@@ -32,7 +32,7 @@ class ExitEnd : public ProgramEnd {
 };
 
 // A program folder of its own, engine file included, so nothing is created
-// beside the benchmark. Left behind when the process ends, under %TEMP%.
+// beside the benchmark.
 std::string ProgramFolder() {
   const std::string folder = MakeTempFolder("pasotune-wine-app-bench-");
   std::ofstream(std::filesystem::path(Utf8ToWide(folder)) / L"Velkor.exe")
@@ -40,14 +40,22 @@ std::string ProgramFolder() {
   return folder;
 }
 
+// Each measurement ends its process on the spot, past any destructor.
+[[noreturn]] void RemoveAndExit(const std::string& folder) {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(Utf8ToWide(folder)), ignored);
+  ::ExitProcess(0);
+}
+
 int StartupChild() {
   QuietBox box;
   ExitEnd end;
-  Program program({ProgramFolder(), &end, &box});
+  const std::string folder = ProgramFolder();
+  Program program({folder, &end, &box});
   program.Start();  // shows the window and paints it
   std::printf("shown\n");
   std::fflush(stdout);
-  ::ExitProcess(0);
+  RemoveAndExit(folder);
 }
 
 int Startup(int runs) {
@@ -112,7 +120,8 @@ int Idle(int seconds) {
   const double alone = WineserverShare(nullptr, seconds);
   QuietBox box;
   ExitEnd end;
-  Program program({ProgramFolder(), &end, &box});
+  const std::string folder = ProgramFolder();
+  Program program({folder, &end, &box});
   program.Start();
   // Measured after the start-up timer has run and asked for the tracker.
   PumpUntil(
@@ -128,13 +137,14 @@ int Idle(int seconds) {
   }
   std::printf("\n");
   std::fflush(stdout);
-  ::ExitProcess(0);
+  RemoveAndExit(folder);
 }
 
 int Log(long lines) {
   QuietBox box;
   ExitEnd end;
-  Program program({ProgramFolder(), &end, &box});
+  const std::string folder = ProgramFolder();
+  Program program({folder, &end, &box});
   program.Start();
   program.Pump().PumpOnce(0);
   Channel& log = program.App().channel;
@@ -152,7 +162,7 @@ int Log(long lines) {
       lines, blocks.front(), blocks.back(), *std::max_element(blocks.begin(), blocks.end()),
       PeakMemoryMb());
   std::fflush(stdout);
-  ::ExitProcess(0);
+  RemoveAndExit(folder);
 }
 
 }  // namespace
