@@ -10,6 +10,7 @@
 #include "platform/win32/dde/dde_text.hpp"
 #include "platform/win32/dde/dde_tracker_link.hpp"
 #include "platform/win32/dde/windows.hpp"
+#include "platform/win32/message_loop.hpp"
 // After windows.h.
 #include <shellapi.h>
 
@@ -165,17 +166,7 @@ int main() {
 
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
     const DWORD waitMs = left > 0 ? static_cast<DWORD>(left) : 0;
-    MsgWaitForMultipleObjectsEx(0, nullptr, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    bool quit = false;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        quit = true;
-        break;
-      }
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (quit) break;
+    if (!pasotune::WaitThenDispatch(waitMs)) break;
     if (outputGone) {
       Say("standard output is closed; ending");
       break;

@@ -14,6 +14,7 @@
 
 #include "dde_publisher.hpp"
 #include "feed_options.hpp"
+#include "platform/win32/message_loop.hpp"
 // After windows.h, which dde_publisher.hpp brings in.
 #include <shellapi.h>
 
@@ -140,18 +141,7 @@ int main() {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
       waitMs = left > 0 ? static_cast<DWORD>(left) : 0;
     }
-    HANDLE handles[1] = {input ? input->Ready() : nullptr};
-    MsgWaitForMultipleObjectsEx(input ? 1 : 0, handles, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    bool quit = false;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        quit = true;
-        break;
-      }
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (quit) break;
+    if (!pasotune::WaitThenDispatch(waitMs, input ? input->Ready() : nullptr)) break;
     if (input) {
       bool ended = false;
       for (const std::string& line : input->Take(ended)) publish(line);
