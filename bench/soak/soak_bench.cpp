@@ -37,6 +37,7 @@
 #include "app/pasotune.hpp"
 #include "common/bridge.hpp"
 #include "fake_engine.hpp"
+#include "feed_child.hpp"
 #include "platform/posix/exit_program_end.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
 #include "platform/qt/qt_clock.hpp"
@@ -121,52 +122,6 @@ double Seconds(SteadyClock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-// pasotune-feed --stdin, reading records from a pipe of ours; our child,
-// ended by its pid.
-class Feed {
- public:
-  Feed() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    std::string args[] = {FEED_PATH, "--stdin", "--quiet", "--exit-at-end"};
-    char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), nullptr};
-    if (::posix_spawn(&pid_, FEED_PATH, &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[0]);
-    in_ = fds[1];
-  }
-  ~Feed() {
-    if (in_ >= 0) ::close(in_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  Feed(const Feed&) = delete;
-  Feed& operator=(const Feed&) = delete;
-
-  bool Started() const { return pid_ > 0 && in_ >= 0; }
-  bool Publish(const std::string& record) {
-    const std::string line = record + "\n";
-    std::string_view rest = line;
-    while (!rest.empty()) {
-      const ssize_t n = ::write(in_, rest.data(), rest.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-};
-
 // When each record went to the feed, by its number.
 class Published {
  public:
@@ -215,7 +170,7 @@ int Run(int argc, char** argv) {
   QTemporaryDir folder;
   std::ofstream(folder.filePath(QStringLiteral("Velkor.exe")).toStdString()) << "stand-in\n";
 
-  Feed feed;
+  feed::FeedChild feed(FEED_PATH, {"--exit-at-end"});
   if (!feed.Started()) return Fail("cannot start " FEED_PATH);
   Published published;
   feed.Publish(RecordOf(0));

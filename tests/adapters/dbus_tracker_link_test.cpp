@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "feed_child.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
 #include "platform/qt/qt_event_pump.hpp"
 #include "private_tracker.hpp"
@@ -25,51 +26,6 @@ namespace pasotune {
 namespace {
 
 using Texts = std::vector<std::string>;
-
-// pasotune-feed --stdin as dde.<service>, fed through a pipe of ours; ended
-// by its pid.
-class StdinFeed {
- public:
-  explicit StdinFeed(const std::string& service) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    std::string args[] = {FEED_PATH, "--stdin", "--quiet", "--service", service};
-    char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
-                    args[3].data(), args[4].data(), nullptr};
-    if (::posix_spawn(&pid_, FEED_PATH, &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[0]);
-    in_ = fds[1];
-  }
-  ~StdinFeed() {
-    if (in_ >= 0) ::close(in_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  StdinFeed(const StdinFeed&) = delete;
-  StdinFeed& operator=(const StdinFeed&) = delete;
-
-  bool Started() const { return pid_ > 0 && in_ >= 0; }
-  bool Write(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(in_, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-};
 
 class DBusTrackerLinkTest : public ::testing::Test {
  protected:
@@ -176,7 +132,7 @@ TEST_F(DBusTrackerLinkTest, BurstIsHandedOverAsTheNewestValueOnly) {
 // 10 MB in one value: what D-Bus itself needs is paid, no more, and the
 // event loop keeps coming round.
 TEST_F(DBusTrackerLinkTest, HugeValueIsCutBeforeItCostsMore) {
-  StdinFeed feed("Huge");
+  feed::FeedChild feed(FEED_PATH, {"--service", "Huge"});
   ASSERT_TRUE(feed.Started());
   QDBusConnection bus = QDBusConnection::sessionBus();
   bool owned = false;
