@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -256,6 +257,20 @@ std::optional<std::string> LineSplitter::Finish() {
   pending_.clear();
   if (line.back() == '\r') line.pop_back();
   return line;
+}
+
+int Fail(const std::string& why, int code) {
+  std::fprintf(stderr, "pasotune-feed: %s\n", why.c_str());
+  return code;
+}
+
+std::optional<int> EndedEarly(const Parsed& parsed) {
+  if (parsed.options) return std::nullopt;
+  if (parsed.exitCode == 0) {
+    std::fputs(parsed.message.c_str(), stdout);
+    return 0;
+  }
+  return Fail(parsed.message, parsed.exitCode);
 }
 
 }  // namespace pasotune::feed

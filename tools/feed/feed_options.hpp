@@ -42,6 +42,12 @@ struct Parsed {
 // args without the program's name, UTF-8. description heads the help text.
 Parsed ParseArguments(const std::vector<std::string>& args, std::string_view description);
 
+// Says on standard error why the program ends ("pasotune-feed: why"); code.
+int Fail(const std::string& why, int code);
+// When the command line ends the program: help printed on standard output
+// (0), or its error (the error's code). Nothing when the program goes on.
+std::optional<int> EndedEarly(const Parsed& parsed);
+
 // Hands out the records one at a time (UTF-8); nothing when there are no more.
 using Source = std::function<std::optional<std::string>()>;
 

@@ -17,6 +17,8 @@
 
 namespace {
 
+using pasotune::feed::Fail;
+
 int g_signalPipe[2] = {-1, -1};
 
 extern "C" void OnEndSignal(int) {
@@ -35,11 +37,6 @@ bool CatchEndSignals() {
   return ::sigaction(SIGTERM, &sa, nullptr) == 0 && ::sigaction(SIGINT, &sa, nullptr) == 0;
 }
 
-int Fail(const std::string& why, int code) {
-  std::fprintf(stderr, "pasotune-feed: %s\n", why.c_str());
-  return code;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,13 +48,7 @@ int main(int argc, char** argv) {
       std::vector<std::string>(argv + 1, argv + argc),
       "Publishes tracking records on the session bus as a tracker would:\n"
       "bus name dde.<service>, object /<topic>, interface dde.Topic, string property <item>.");
-  if (!parsed.options) {
-    if (parsed.exitCode == 0) {
-      std::fputs(parsed.message.c_str(), stdout);
-      return 0;
-    }
-    return Fail(parsed.message, parsed.exitCode);
-  }
+  if (const std::optional<int> code = pasotune::feed::EndedEarly(parsed)) return *code;
   const pasotune::feed::Options& options = *parsed.options;
   pasotune::feed::Records records = pasotune::feed::MakeRecords(options);
   if (!records.next) return Fail(records.error, 1);

@@ -20,6 +20,8 @@
 
 namespace {
 
+using pasotune::feed::Fail;
+
 using pasotune::feed::Mode;
 using Clock = std::chrono::steady_clock;
 
@@ -30,11 +32,6 @@ DWORD g_mainThread = 0;
 BOOL WINAPI OnConsoleEnd(DWORD) {
   PostThreadMessageW(g_mainThread, WM_QUIT, 0, 0);
   return TRUE;
-}
-
-int Fail(const std::string& why, int code) {
-  std::fprintf(stderr, "pasotune-feed: %s\n", why.c_str());
-  return code;
 }
 
 std::vector<std::string> Arguments() {
@@ -96,13 +93,7 @@ int main() {
       Arguments(),
       "Publishes tracking records over DDE as a tracker would:\n"
       "service <service>, topic <topic>, item <item>, CF_TEXT in Windows-1252.");
-  if (!parsed.options) {
-    if (parsed.exitCode == 0) {
-      std::fputs(parsed.message.c_str(), stdout);
-      return 0;
-    }
-    return Fail(parsed.message, parsed.exitCode);
-  }
+  if (const std::optional<int> code = pasotune::feed::EndedEarly(parsed)) return *code;
   const pasotune::feed::Options& options = *parsed.options;
   pasotune::feed::Records records = pasotune::feed::MakeRecords(options);
   if (!records.next) return Fail(records.error, 1);
