@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/transcript.hpp"
 #include "app/qt/program.hpp"
 
 namespace pasotune::test {
@@ -41,11 +42,7 @@ struct YesBox : MessageBox {
   }
 };
 
-// A line of the engine's transcript: the time and the line it received.
-struct Heard {
-  double seconds;
-  std::string line;
-};
+using test::Heard;
 
 class EndToEnd : public testing::Test {
  protected:
@@ -102,26 +99,9 @@ class EndToEnd : public testing::Test {
   }
 
   std::vector<Heard> Transcript() const {
-    std::vector<Heard> heard;
-    std::ifstream in(folder_ + "/transcript.log");
-    for (std::string row; std::getline(in, row);) {
-      std::istringstream fields(row);
-      std::string time, line;
-      if (!std::getline(fields, time, '\t') || !std::getline(fields, line, '\t') || line.empty())
-        continue;
-      int h = 0, m = 0;
-      double s = 0;
-      if (std::sscanf(time.c_str(), "%d:%d:%lf", &h, &m, &s) != 3) continue;
-      heard.push_back({h * 3600.0 + m * 60.0 + s, line});
-    }
-    return heard;
+    return test::ReadTranscript(folder_ + "/transcript.log");
   }
-
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    for (const Heard& h : Transcript()) lines.push_back(h.line);
-    return lines;
-  }
+  std::vector<std::string> Lines() const { return test::LinesOf(Transcript()); }
 
   // Ends, by pid, any engine started from this test's folder.
   void EndOurEngines() const {

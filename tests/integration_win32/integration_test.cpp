@@ -19,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "../common/transcript.hpp"
 #include "app/pasotune.hpp"
 #include "platform/std_files.hpp"
 #include "platform/temp_folder.hpp"
@@ -57,11 +58,7 @@ struct ScriptedBox : MessageBox {
   }
 };
 
-// A line of the engine's transcript: when it arrived and what it was.
-struct Heard {
-  double seconds;  // since midnight
-  std::string line;
-};
+using test::Heard;
 
 bool PumpUntil(EventPump& pump, const std::function<bool()>& done, int timeoutMs) {
   const auto end = Clock::now() + milliseconds(timeoutMs);
@@ -109,27 +106,8 @@ class ProgramFolder {
   std::string Utf8() const { return WideToUtf8(path_.wstring()); }
   fs::path Path() const { return path_; }
 
-  std::vector<Heard> Transcript() const {
-    std::vector<Heard> heard;
-    std::ifstream in(path_ / L"transcript.log");
-    for (std::string row; std::getline(in, row);) {
-      std::istringstream fields(row);
-      std::string time, line;
-      if (!std::getline(fields, time, '\t') || !std::getline(fields, line, '\t') || line.empty())
-        continue;
-      int h = 0, m = 0;
-      double s = 0;
-      if (std::sscanf(time.c_str(), "%d:%d:%lf", &h, &m, &s) != 3) continue;
-      heard.push_back({h * 3600.0 + m * 60.0 + s, line});
-    }
-    return heard;
-  }
-
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    for (const Heard& h : Transcript()) lines.push_back(h.line);
-    return lines;
-  }
+  std::vector<Heard> Transcript() const { return test::ReadTranscript(path_ / L"transcript.log"); }
+  std::vector<std::string> Lines() const { return test::LinesOf(Transcript()); }
 
   // The engines started from this folder: the only ones this test may end.
   int EnginesRunning() const {
