@@ -15,4 +15,9 @@ export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 unset DISPLAY WAYLAND_DISPLAY
+# Debian's wineserver quits the moment its last program ends, so a program
+# started just then meets a server on its way out ("recvmsg: Connection
+# reset by peer"). One that lingers 30 s spans a whole run of short tests;
+# where one is already up this does nothing.
+wineserver -p30 </dev/null >/dev/null 2>&1 || true
 exec wine "$@"
