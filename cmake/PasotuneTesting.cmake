@@ -12,6 +12,11 @@ if(PASOTUNE_WINE)
   set_tests_properties(wine.prefix.stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
 endif()
 
+# Every test name once: CTest finds a fixture's tests by name.
+add_test(NAME tests.names.unique
+  COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR}
+    -P ${PROJECT_SOURCE_DIR}/cmake/unique-test-names.cmake)
+
 # gtest_discover_tests, plus the fresh Wine prefix for the Windows build.
 # Values of PROPERTIES must not hold semicolons.
 function(pasotune_discover_tests target)

@@ -10,12 +10,13 @@ namespace velkor {
 namespace {
 
 struct Cp1252Case {
+  const char* name;
   std::string cp1252;
   std::string utf8;
 };
 
 void PrintTo(const Cp1252Case& c, std::ostream* os) {
-  *os << c.cp1252.size() << " bytes";
+  *os << c.name;
 }
 
 class Cp1252Test : public ::testing::TestWithParam<Cp1252Case> {};
@@ -27,11 +28,13 @@ TEST_P(Cp1252Test, DecodesAndEncodesBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bytes, Cp1252Test,
-    ::testing::Values(Cp1252Case{"SET TONE 88.5", "SET TONE 88.5"},
-                      Cp1252Case{"\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},
-                      Cp1252Case{"\x80", "\xE2\x82\xAC"}, Cp1252Case{"\x9F", "\xC5\xB8"},
-                      Cp1252Case{"\xA0\xFF", "\xC2\xA0\xC3\xBF"},
-                      Cp1252Case{std::string("\0x", 2), std::string("\0x", 2)}));
+    ::testing::Values(Cp1252Case{"Ascii", "SET TONE 88.5", "SET TONE 88.5"},
+                      Cp1252Case{"Latin1", "\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},
+                      Cp1252Case{"Euro", "\x80", "\xE2\x82\xAC"},
+                      Cp1252Case{"CapitalYDiaeresis", "\x9F", "\xC5\xB8"},
+                      Cp1252Case{"NoBreakSpaceAndSmallYDiaeresis", "\xA0\xFF", "\xC2\xA0\xC3\xBF"},
+                      Cp1252Case{"Nul", std::string("\0x", 2), std::string("\0x", 2)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Cp1252, UndefinedBytesKeepTheirValueAndUnmappableCharactersBecomeMarkers) {
   // As Windows reads them: the C1 code point of the same value, so they survive a round trip.
