@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/qt/program.hpp"
+#include "common/log_lines.hpp"
 
 extern char** environ;
 
@@ -139,23 +140,11 @@ int Log(int& argc, char** argv, long lines) {
   pasotune::Program program({ProgramFolder(), &end, &box});
   program.Start();
   QApplication::processEvents();
-  pasotune::Channel& log = program.App().channel;
-  constexpr long kBlock = 10'000;
-  std::vector<double> blocks;
-  const std::string line = "SET FREQ MAIN 432.1500";
-  for (long done = 0; done < lines; done += kBlock) {
-    const auto t0 = Clock::now();
-    for (long i = 0; i < kBlock; ++i) log.AgregarLog(line);
-    QApplication::processEvents();  // the view catches up, as it would between events
-    blocks.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-  }
+  const auto blocks = pasotune::bench::TimeLogLines(program.App().channel, lines,
+                                                    [] { QApplication::processEvents(); });
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
-  std::printf(
-      "%ld lines: first 10k %.2f ms, last 10k %.2f ms, worst 10k %.2f ms, peak RSS %.1f MB\n",
-      lines, blocks.front(), blocks.back(), *std::max_element(blocks.begin(), blocks.end()),
-      u.ru_maxrss / 1024.0);
-  std::fflush(stdout);
+  pasotune::bench::ReportLogLines(lines, blocks, u.ru_maxrss / 1024.0);
   std::_Exit(0);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/win32/program.hpp"
+#include "common/log_lines.hpp"
 #include "measure.hpp"
 #include "platform/temp_folder.hpp"
 #include "platform/win32/wide_text.hpp"
@@ -147,21 +148,9 @@ int Log(long lines) {
   Program program({folder, &end, &box});
   program.Start();
   program.Pump().PumpOnce(0);
-  Channel& log = program.App().channel;
-  constexpr long kBlock = 10'000;
-  std::vector<double> blocks;
-  const std::string line = "SET FREQ MAIN 432.1500";
-  for (long done = 0; done < lines; done += kBlock) {
-    const auto t0 = SteadyClock::now();
-    for (long i = 0; i < kBlock; ++i) log.AgregarLog(line);
-    program.Pump().PumpOnce(0);  // the view catches up, as it would between events
-    blocks.push_back(Ms(SteadyClock::now() - t0));
-  }
-  std::printf(
-      "%ld lines: first 10k %.2f ms, last 10k %.2f ms, worst 10k %.2f ms, peak memory %.1f MB\n",
-      lines, blocks.front(), blocks.back(), *std::max_element(blocks.begin(), blocks.end()),
-      PeakMemoryMb());
-  std::fflush(stdout);
+  const auto blocks =
+      TimeLogLines(program.App().channel, lines, [&] { program.Pump().PumpOnce(0); });
+  ReportLogLines(lines, blocks, PeakMemoryMb());
   RemoveAndExit(folder);
 }
 
