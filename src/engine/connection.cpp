@@ -37,9 +37,7 @@ void Connection::Command1_Click() {
 }
 
 void Connection::Conectar() {
-  form_.Command1.SetCaption(std::string(kDesconectar));
-  CargarImagen("cancel.ico");
-  form_.HPORT.SetEnabled(false);
+  MostrarConectado();
   if (p_.tcp.State() != sck::kClosed) {
     p_.tcp.Close();
     ch_.Esperar(200);
@@ -50,6 +48,14 @@ void Connection::Conectar() {
   ch_.Esperar(500);
   m_.Conectado = false;
 
+  // While the attempts run, a failed one's events must not offer to connect
+  // again: the switch shows how the whole sequence ends.
+  struct Fin {
+    bool& intentando;
+    bool antes;
+    ~Fin() { intentando = antes; }
+  } fin{intentando_, intentando_};
+  intentando_ = true;
   for (int attempt = 1; attempt <= engine::kConnectAttempts; ++attempt) {
     if (p_.tcp.State() != sck::kClosed) {
       p_.tcp.Close();
@@ -64,6 +70,7 @@ void Connection::Conectar() {
     p_.pump.PumpOnce(0);
     if (p_.tcp.State() == sck::kConnected) {
       m_.Conectado = true;
+      MostrarConectado();
       form_.Command3.SetEnabled(true);
       form_.Command4.SetEnabled(true);
       // A fresh engine knows nothing of the radio's state: tune it fully.
@@ -133,8 +140,10 @@ void Connection::WinsockHamlib_DataArrival(long /*bytesTotal*/) {
 }
 
 void Connection::WinsockHamlib_Error(int /*number*/, const std::string& description) {
-  MostrarConectable();
-  form_.HPORT.SetEnabled(true);
+  if (!intentando_) {
+    MostrarConectable();
+    form_.HPORT.SetEnabled(true);
+  }
   ch_.AgregarLog(ErrorLine(description));
   if (p_.tcp.State() != sck::kClosed) p_.tcp.Close();
 }
@@ -153,6 +162,12 @@ void Connection::ArrancarMotor() {
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(e.what()));
   }
+}
+
+void Connection::MostrarConectado() {
+  form_.Command1.SetCaption(std::string(kDesconectar));
+  CargarImagen("cancel.ico");
+  form_.HPORT.SetEnabled(false);
 }
 
 void Connection::MostrarConectable() {

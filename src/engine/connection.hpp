@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "form/form1.hpp"
 #include "engine/channel.hpp"
+#include "form/form1.hpp"
 #include "platform/ports.hpp"
 
 namespace pasotune {
@@ -28,6 +28,7 @@ class Connection {
   void Conectar();
   void Desconectar();
   void ArrancarMotor();
+  void MostrarConectado();   // caption "Desconectar", picture cancel.ico, port fixed
   void MostrarConectable();  // caption "Conectar", picture up2.ico
   void CargarImagen(std::string_view file);
 
@@ -35,6 +36,7 @@ class Connection {
   Module1& m_;
   Platform& p_;
   Channel& ch_;
+  bool intentando_ = false;  // the connection attempts are under way
 };
 
 // Removes every CR LF pair, left to right in one pass; lone CR or LF stay.

@@ -101,14 +101,37 @@ TEST_F(Connection, EngineNeverListening) {
   }
 }
 
-TEST_F(Connection, ARefusedAttemptThenALaterSuccess) {
-  w.processes.listenAfterMs = 700;  // listening from the second attempt on
+// An engine slow to listen: the first attempts are refused, a later one
+// links. The switch follows the sequence, not a refused attempt's error, so
+// the next click disconnects a live link instead of restarting the engine.
+TEST_F(Connection, AnEngineSlowToListenLinksAndOneClickDisconnects) {
+  w.processes.listenAfterMs = 1500;
+  EngineAnswersReady();
+  bool flapped = false;
+  for (double at = 600; at < 2500; at += 50) {
+    w.loop.At(at, [&] {
+      flapped |= w.form.Command1.Caption() != "Desconectar" || w.form.HPORT.Enabled();
+    });
+  }
   Click();
-  EXPECT_THAT(w.Log(), ElementsAre(kRefused, "Conectando ..."));
+  EXPECT_THAT(w.Log(), ElementsAre(kRefused, kRefused, "Conectando ..."));
+  EXPECT_FALSE(flapped);
   EXPECT_TRUE(w.m.Conectado);
-  EXPECT_TRUE(w.form.Command3.Enabled());
+  EXPECT_EQ(w.form.Command1.Caption(), "Desconectar");
+  EXPECT_EQ(w.form.Command1.Picture(), "cancel-icon");
+  EXPECT_FALSE(w.form.HPORT.Enabled());
   EXPECT_EQ(w.engine.Received(), "SETPORT COM1\r\n");
-  // The error event already put the window back in its connectable look.
+  w.RunFor(100);
+  const auto calls = w.processes.calls.size();
+
+  Click();
+  w.RunFor(1000);
+  EXPECT_EQ(w.tcp.State(), sck::kClosed);
+  EXPECT_EQ(w.engine.Accepted(), 1);
+  EXPECT_EQ(w.engine.Received(), "SETPORT COM1\r\n");
+  ASSERT_EQ(w.processes.calls.size(), calls + 1);
+  EXPECT_EQ(w.processes.calls.back().what, "end");
+  EXPECT_FALSE(w.m.Conectado);
   ExpectConnectable();
 }
 
