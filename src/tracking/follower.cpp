@@ -22,6 +22,10 @@ void Follower::Command2_Click() {
   }
 }
 
+Follower::~Follower() {
+  if (siguiente_) p_.pump.StopTimer(siguiente_);
+}
+
 void Follower::txtDDE_Change() {
   const std::string& registro = form_.txtDDE.Text();
   if (registro.size() > kMaxRegistro) {
@@ -29,29 +33,50 @@ void Follower::txtDDE_Change() {
                    " bytes, el máximo es " + std::to_string(kMaxRegistro));
     return;
   }
-  LeerTracking(registro, m_);
+  const Lectura lectura = LeerTracking(registro, m_);
+  AvisarNoCabe(lectura.bajadaNoCabe, lectura.bajadaLeida, bajadaAvisada_, "bajada", m_.FrecBajada);
+  AvisarNoCabe(lectura.subidaNoCabe, lectura.subidaLeida, subidaAvisada_, "subida", m_.FrecSubida);
   form_.LabelSat.SetCaption(m_.Satelite);
   form_.LabelRX.SetCaption(MhzText(m_.FrecBajada, p_.decimalSeparator));
   form_.LabelTX.SetCaption(MhzText(m_.FrecSubida, p_.decimalSeparator));
   form_.LabelModoRX.SetCaption(m_.ModoBajada);
   form_.LabelModoTX.SetCaption(m_.ModoSubida);
-  if (revisando_) {
-    // Running the checks again from here would nest one run per record in
-    // the pauses: the stack grows with the tracker's rate and the radio
-    // plays back every record. The running checks pick the labels up.
+  if (revisando_ || siguiente_) {
+    // A pass from here would nest one run per record in the pauses: the
+    // stack grows with the tracker's rate and the radio plays back every
+    // record. The next pass reads the labels as they are then.
     hayNuevos_ = true;
     return;
   }
+  Pasada();
+}
+
+void Follower::Pasada() {
   revisando_ = true;
+  hayNuevos_ = false;
   struct Fin {
-    bool& revisando;
-    ~Fin() { revisando = false; }
-  } fin{revisando_};
-  do {
-    hayNuevos_ = false;
-    if (!m_.Conectado) return;
-    Revisar();
-  } while (hayNuevos_);
+    Follower& f;
+    ~Fin() { f.revisando_ = false; }
+  } fin{*this};
+  if (m_.Conectado) Revisar();
+  if (!hayNuevos_ || cerrando_) return;
+  // Looping here would hold whatever handler this pass runs inside for as
+  // long as the tracker keeps moving: queue the next pass behind the events
+  // already waiting, that handler's own steps among them.
+  siguiente_ = p_.pump.StartTimer(1, [this] {
+    p_.pump.StopTimer(siguiente_);
+    siguiente_ = 0;
+    Pasada();
+  });
+}
+
+void Follower::AvisarNoCabe(const std::string& digitos, bool leida, std::string& avisado,
+                            std::string_view sentido, std::int32_t frecuencia) {
+  if (leida) avisado.clear();
+  if (digitos.empty() || digitos == avisado) return;
+  avisado = digitos;
+  ch_.AgregarLog("Frecuencia de " + std::string(sentido) + " fuera de rango (" + digitos +
+                 " Hz): se mantiene " + MhzText(frecuencia, p_.decimalSeparator));
 }
 
 void Follower::Revisar() {
@@ -67,7 +92,8 @@ void Follower::RevisarFrecuencia(const Label& label, std::string& ultima,
                                  std::string_view comando) {
   if (cerrando_) return;
   std::string f = CommandFrequencyText(label.Caption(), p_.decimalSeparator);
-  if (f == ultima) return;
+  // 0 Hz is a record without data (an empty item), never a place to tune.
+  if (f == ultima || f == CommandFrequencyText("0", p_.decimalSeparator)) return;
   ultima = f;  // stored before the pause: what runs after it compares with this
   ch_.EnviarComando(std::string(comando) + f);
   Enviado();

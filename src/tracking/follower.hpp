@@ -1,6 +1,7 @@
 // The tracker link, the tuning follower and the transmit lamp.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,13 +17,18 @@ class Follower {
  public:
   Follower(Form1& form, Module1& m, Platform& platform, Channel& channel)
       : form_(form), m_(m), p_(platform), ch_(channel) {}
+  ~Follower();
+  Follower(const Follower&) = delete;
+  Follower& operator=(const Follower&) = delete;
 
   // Links txtDDE to the tracker; tells the user once when it is absent.
   void Command2_Click();
-  // Runs on every change of the tracking record. A record that arrives
-  // while the checks are under way (inside one of their pauses) only updates
-  // the labels; the running checks then run again on the newest labels, so
-  // the checks never nest and the radio always ends on the newest values.
+  // Runs on every change of the tracking record. One pass of the checks
+  // sends at most four commands and returns. A record that arrives while a
+  // pass is under way (inside one of its pauses) only updates the labels;
+  // a new pass on the newest labels is then queued behind whatever else is
+  // waiting. So the checks never nest, the radio ends on the newest values,
+  // and a handler whose pause a record interrupts waits for one pass at most.
   void txtDDE_Change();
   void Timer2_Timer();
   // The close sequence has begun: nothing more goes to the engine, so the
@@ -30,8 +36,11 @@ class Follower {
   void DejarDeEnviar() { cerrando_ = true; }
 
  private:
+  void Pasada();
   void Revisar();
   void Enviado();
+  void AvisarNoCabe(const std::string& digitos, bool leida, std::string& avisado,
+                    std::string_view sentido, std::int32_t frecuencia);
   void RevisarFrecuencia(const Label& label, std::string& ultima, std::string_view comando);
   void RevisarModo(const Label& label, std::string& ultimo, std::string_view comando);
 
@@ -39,9 +48,14 @@ class Follower {
   Module1& m_;
   Platform& p_;
   Channel& ch_;
-  bool revisando_ = false;  // the checks are under way
-  bool hayNuevos_ = false;  // a record arrived while they were
+  bool revisando_ = false;            // a pass is under way
+  bool hayNuevos_ = false;            // a record arrived while it was
+  EventPump::TimerId siguiente_ = 0;  // the queued pass, if any
   bool cerrando_ = false;
+  // The too-large frequency last reported, so a tracker that keeps sending
+  // it is reported once.
+  std::string bajadaAvisada_;
+  std::string subidaAvisada_;
 };
 
 }  // namespace pasotune

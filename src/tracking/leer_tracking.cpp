@@ -30,6 +30,12 @@ std::size_t ValueEnd(std::string_view text, std::size_t from) {
   return text.size();
 }
 
+// Where a name in quotes lies: keys inside it are part of the name.
+struct Span {
+  std::size_t begin = 0, end = 0;
+  bool Holds(std::size_t p) const { return p >= begin && p < end; }
+};
+
 bool FieldStart(std::string_view text, std::size_t p) {
   if (p == 0) return true;
   if (Separator(text, p - 1) == 1) return true;
@@ -37,9 +43,10 @@ bool FieldStart(std::string_view text, std::size_t p) {
 }
 
 // The value of the first field with this key, or nullopt.
-std::optional<std::string_view> Field(std::string_view record, std::string_view key) {
+std::optional<std::string_view> Field(std::string_view record, std::string_view key,
+                                      Span quoted = {}) {
   for (std::size_t p = record.find(key); p != std::string_view::npos; p = record.find(key, p + 1)) {
-    if (FieldStart(record, p)) {
+    if (FieldStart(record, p) && !quoted.Holds(p)) {
       const std::size_t start = p + key.size();
       return record.substr(start, ValueEnd(record, start) - start);
     }
@@ -47,34 +54,68 @@ std::optional<std::string_view> Field(std::string_view record, std::string_view 
   return std::nullopt;
 }
 
-void ReadFrequency(std::string_view record, std::string_view key, std::int32_t& field) {
-  const auto value = Field(record, key);
-  if (!value || value->empty()) return;
+// Whether the value was taken; a value of digits only that does not fit in
+// the field is handed back in tooLarge.
+bool ReadFrequency(std::string_view record, std::string_view key, Span quoted, std::int32_t& field,
+                   std::string& tooLarge) {
+  const auto value = Field(record, key, quoted);
+  if (!value || value->empty()) return false;
   for (char c : *value) {
-    if (c < '0' || c > '9') return;
+    if (c < '0' || c > '9') return false;
   }
   std::int32_t hz = 0;
   const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), hz);
-  if (ec == std::errc{} && end == value->data() + value->size()) field = hz;
+  if (ec == std::errc::result_out_of_range) {
+    // A record is at most a few kilobytes, but the log needs no more than this.
+    constexpr std::size_t kMaxDigits = 24;
+    tooLarge = value->size() <= kMaxDigits ? std::string(*value)
+                                           : std::string(value->substr(0, kMaxDigits)) + "…";
+    return false;
+  }
+  if (ec != std::errc{} || end != value->data() + value->size()) return false;
+  field = hz;
+  return true;
 }
 
-void ReadMode(std::string_view record, std::string_view key, std::string& field) {
-  if (const auto value = Field(record, key)) field = std::string(*value);
+void ReadMode(std::string_view record, std::string_view key, Span quoted, std::string& field) {
+  if (const auto value = Field(record, key, quoted)) field = std::string(*value);
+}
+
+// A name in quotes ("ISS (ZARYA)"): the text up to the closing quote. A
+// control character before it means the name was cut, so none is taken.
+std::optional<std::string_view> QuotedName(std::string_view record, std::size_t start,
+                                           Span& quoted) {
+  for (std::size_t i = start + 1; i < record.size(); ++i) {
+    if (record[i] == '"') {
+      quoted = {start, i + 1};
+      return record.substr(start + 1, i - start - 1);
+    }
+    if (record[i] != ' ' && Separator(record, i) != 0) break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
-void LeerTracking(std::string_view record, Module1& m) {
-  // The name must be followed by a separator: a name that ends the record
-  // may have been cut short.
-  if (const auto name = Field(record, "SN")) {
+Lectura LeerTracking(std::string_view record, Module1& m) {
+  Span quoted;
+  if (const auto name = Field(record, "SN"); name && !name->empty()) {
     const std::size_t start = static_cast<std::size_t>(name->data() - record.data());
-    if (!name->empty() && start + name->size() < record.size()) m.Satelite = std::string(*name);
+    if (name->front() == '"') {
+      const auto inside = QuotedName(record, start, quoted);
+      if (inside && !inside->empty()) m.Satelite = std::string(*inside);
+    } else if (start + name->size() < record.size()) {
+      // The name must be followed by a separator: a name that ends the
+      // record may have been cut short.
+      m.Satelite = std::string(*name);
+    }
   }
-  ReadFrequency(record, "DN", m.FrecBajada);
-  ReadFrequency(record, "UP", m.FrecSubida);
-  ReadMode(record, "DM", m.ModoBajada);
-  ReadMode(record, "UM", m.ModoSubida);
+  Lectura lectura;
+  lectura.bajadaLeida = ReadFrequency(record, "DN", quoted, m.FrecBajada, lectura.bajadaNoCabe);
+  lectura.subidaLeida = ReadFrequency(record, "UP", quoted, m.FrecSubida, lectura.subidaNoCabe);
+  ReadMode(record, "DM", quoted, m.ModoBajada);
+  ReadMode(record, "UM", quoted, m.ModoSubida);
+  return lectura;
 }
 
 }  // namespace pasotune

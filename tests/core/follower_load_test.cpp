@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 #include "harness.hpp"
 #include "tracking/frequency_text.hpp"
+#include "tracking/leer_tracking.hpp"
 
 namespace pasotune::test {
 namespace {
@@ -224,6 +227,120 @@ TEST_F(FollowerUnderLoad, ACloseEndsWithinItsOwnPausesWhateverTheTracker) {
     EXPECT_EQ(t.w.m.UltimaSubida, ultimaAlCerrar) << c.name;
   }
 }
+
+// A live tracker that never stops: a record every 50 ms or every second,
+// both frequencies moving a step or more each time, so a pass of the checks
+// always has two commands to send. Whatever handler a record interrupts
+// ends in its own time plus, at most, one pass in progress.
+std::string Moving(int k) {
+  return "SNSO-50 AZ12.5 EL3.0 DN" + std::to_string(145'900'000 - 130 * k) + " UP" +
+         std::to_string(435'100'000 + 150 * k) + " DMFM UMFM\r\n";
+}
+
+constexpr double kOnePass = 4 * 500;  // four commands, a pause each
+constexpr double kSlack = 30;
+
+struct LiveTracker : testing::TestWithParam<double>, LoadSession {
+  // Records from start on for ten minutes; returns the index of the last.
+  int Stream(double start) {
+    const double every = GetParam();
+    const int count = static_cast<int>(600'000 / every);
+    for (int k = 0; k < count; ++k) {
+      w.loop.At(start + every * k, [this, k] { w.Record(Moving(k)); });
+    }
+    return count - 1;
+  }
+  // When fn, run from the event loop at atMs, returns.
+  double ReturnTime(double atMs, std::function<void()> fn) {
+    auto done = std::make_shared<double>(-1);
+    w.loop.At(atMs, [this, fn, done] {
+      fn();
+      *done = w.loop.Now();
+    });
+    while (*done < 0 && !w.loop.Stopped() && w.loop.Now() < atMs + 60'000) w.loop.PumpOnce(100);
+    return *done;
+  }
+};
+
+TEST_P(LiveTracker, TheExitQuestionAnsweredYesEndsTheProgram) {
+  // The user takes a second to answer; the box runs the event loop meanwhile.
+  for (const double offset : {-20.0, 7.0, 2'503.0}) {
+    LoadSession t;
+    t.w.LinkUp();
+    t.w.messages.thinkMs = 1000;
+    const double start = t.w.loop.Now() + 20;
+    const double every = GetParam();
+    for (int k = 0; k < static_cast<int>(600'000 / every); ++k) {
+      t.w.loop.At(start + every * k, [&t, k] { t.w.Record(Moving(k)); });
+    }
+    t.w.loop.At(start + offset, [&t] { t.w.form.RequestClose(); });
+    t.w.RunFor(60'000);
+    ASSERT_TRUE(t.w.programEnd.ended) << "offset " << offset;
+    EXPECT_LE(t.w.programEnd.endedAt - (start + offset), 1000 + 200 + 500 + kOnePass + kSlack)
+        << "offset " << offset;
+  }
+}
+
+TEST_P(LiveTracker, AToneClickCompletes) {
+  w.LinkUp();
+  w.form.Command3.SetEnabled(true);
+  const double start = w.loop.Now() + 20;
+  Stream(start);
+  for (const double at : {start - 10, start + 5'003, start + 20'017}) {
+    const double done = ReturnTime(at, [this] { w.form.Command3.Click(); });
+    ASSERT_GE(done, 0) << "click at " << at;
+    EXPECT_LE(done - at, 500 + kOnePass + kSlack) << "click at " << at;
+  }
+  w.RunFor(1000);
+  const auto sent = w.Sent();
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
+                          [](const std::string& l) { return l.rfind("SET TONE ", 0) == 0; }),
+            3);
+}
+
+TEST_P(LiveTracker, AConnectionAndADisconnectionComplete) {
+  Click();
+  w.RunFor(100);
+  ASSERT_TRUE(w.m.Conectado);
+  const double start = w.loop.Now() + 20;
+  Stream(start);
+  // Conectado stays set through the disconnection's pause, so the checks
+  // run inside it; the connection's own sequence is 200 + 500 + 500 + 500.
+  double at = start - 10;
+  double done = ReturnTime(at, [this] { Click(); });
+  ASSERT_GE(done, 0);
+  EXPECT_LE(done - at, 500 + kOnePass + kSlack);
+  EXPECT_EQ(w.form.Command1.Caption(), "Conectar");
+  at = done + 3'001;
+  done = ReturnTime(at, [this] { Click(); });
+  ASSERT_GE(done, 0);
+  EXPECT_LE(done - at, 1500 + kOnePass + kSlack);
+  EXPECT_TRUE(w.m.Conectado);
+  at = done + 5'003;
+  done = ReturnTime(at, [this] { Click(); });
+  ASSERT_GE(done, 0);
+  EXPECT_LE(done - at, 500 + kOnePass + kSlack);
+}
+
+TEST_P(LiveTracker, TheLastCommandsCarryTheNewestRecord) {
+  w.LinkUp();
+  const DepthProbe probe(w);
+  const double start = w.loop.Now();
+  const int last = Stream(start);
+  w.RunFor(600'000 + 10'000);
+  probe.ExpectFlat();
+  Module1 newest;
+  LeerTracking(Moving(last), newest);
+  EXPECT_EQ(w.form.LabelTX.Caption(), MhzText(newest.FrecSubida, '.'));
+  ExpectRadioOnTheLabels();
+  // Never more than one pass behind the tracker.
+  EXPECT_LE(LastLineAt() - (start + GetParam() * last), kOnePass + kSlack);
+}
+
+INSTANTIATE_TEST_SUITE_P(Every, LiveTracker, testing::Values(50.0, 1000.0),
+                         [](const testing::TestParamInfo<double>& info) {
+                           return std::to_string(static_cast<int>(info.param)) + "ms";
+                         });
 
 }  // namespace
 }  // namespace pasotune::test

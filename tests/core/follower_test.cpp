@@ -75,13 +75,43 @@ TEST_F(Follower, EmptyModesAreNeverSentAndDoNotForgetTheLastMode) {
   EXPECT_THAT(w.SentFrom(4), ElementsAre("SET MODE SUB FM"));
 }
 
-TEST_F(Follower, UplinkZeroIsSentOnce) {
+// 0 Hz is a tracker without data: shown, never a place to tune the radio.
+TEST_F(Follower, ZeroHzIsShownButNeverSent) {
   w.LinkUp();
+  w.Record("SNAO-07 DN0 UP0 DMUSB UMLSB");
+  EXPECT_EQ(w.form.LabelTX.Caption(), "0");
+  EXPECT_EQ(w.form.LabelRX.Caption(), "0");
+  EXPECT_THAT(w.Sent(), ElementsAre("SET MODE MAIN LSB", "SET MODE SUB USB"));
   w.Record(kAo07);
   w.Record("SNAO-07 DN145950000 DMUSB UMLSB UP0");
   EXPECT_EQ(w.form.LabelTX.Caption(), "0");
-  w.Record("SNAO-07 DN145950000 DMUSB UMLSB UP0 ");
-  EXPECT_THAT(w.SentFrom(4), ElementsAre("SET FREQ MAIN 0.0000"));
+  w.Record(kAo07);
+  EXPECT_THAT(w.SentFrom(2), ElementsAre("SET FREQ MAIN 432.1500", "SET FREQ SUB 145.9500"));
+}
+
+// A frequency beyond the field (QO-100's 10 GHz downlink) keeps the value
+// on show, and the log says so once per new value, not once per record.
+TEST_F(Follower, AFrequencyTooLargeIsReportedOncePerChange) {
+  w.LinkUp();
+  w.Record(kAo07);
+  const auto logged = w.Log().size();
+  w.Record("SNQO-100 DN10489550000 UP2400050000 DMUSB UMUSB");
+  w.Record("SNQO-100 DN10489550000 UP2400050000 DMUSB UMUSB");
+  w.Record("SNQO-100 DN10489560000 UP2400050000 DMUSB UMUSB");
+  EXPECT_EQ(w.form.LabelRX.Caption(), "145.95");
+  EXPECT_EQ(w.form.LabelTX.Caption(), "432.15");
+  const auto log = w.Log();
+  EXPECT_THAT(std::vector<std::string>(log.begin() + static_cast<long>(logged), log.end()),
+              testing::Contains("Frecuencia de bajada fuera de rango (10489550000 Hz): se "
+                                "mantiene 145.95"));
+  int reports = 0;
+  for (const auto& line : log) reports += line.rfind("Frecuencia de", 0) == 0;
+  EXPECT_EQ(reports, 3);  // down twice (two values), up once
+  w.Record(kAo07);
+  w.Record("SNQO-100 DN10489560000 UP432150000 DMUSB UMUSB");
+  reports = 0;
+  for (const auto& line : w.Log()) reports += line.rfind("Frecuencia de", 0) == 0;
+  EXPECT_EQ(reports, 4);  // a value taken in between: the same one is news again
 }
 
 TEST_F(Follower, ANewNameAloneSendsNothing) {

@@ -76,7 +76,18 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"UMLSB DM", kKeep, kKeepHz, kKeepHz, "", "LSB"},
         // A name or a mode ends at a blank or at any control character.
         Row{"SNAO\t07 DMUSB\r\n", "AO", kKeepHz, kKeepHz, "USB", kKeep},
-        Row{"SN\"FO-29\" DM\"CW\" UMUSB\n", "\"FO-29\"", kKeepHz, kKeepHz, "\"CW\"", "USB"},
+        // A quoted name is what lies between the quotes, blanks included;
+        // keys inside it are part of it.
+        Row{"SN\"FO-29\" DM\"CW\" UMUSB\n", "FO-29", kKeepHz, kKeepHz, "\"CW\"", "USB"},
+        Row{"SN\"ISS (ZARYA)\" AZ123,4 EL5,6 DN145800000 UP145200000 DMFM UMFM\r\n", "ISS (ZARYA)",
+            145800000, 145200000, "FM", "FM"},
+        Row{"SN\"FOO DN1 UMX\" DN145950000 UMLSB", "FOO DN1 UMX", 145950000, kKeepHz, kKeep, "LSB"},
+        Row{"SN\"ISS (ZARYA) DN145800000", kKeep, 145800000, kKeepHz, kKeep, kKeep},
+        Row{"SN\"\" DN1", kKeep, 1, kKeepHz, kKeep, kKeep},
+        Row{"SN\"AO\r\n07\" DMFM", kKeep, kKeepHz, kKeepHz, "FM", kKeep},
+        // Orbitron's own record: AZ and EL with the system's separator.
+        Row{"SNAO-07 AZ123.4 EL5.6 DN145950000 UP432150000 DMUSB UMLSB\r\n", "AO-07", 145950000,
+            432150000, "USB", "LSB"},
         Row{"DMFM\r\nSET TONE 88.5 UMUSB", kKeep, kKeepHz, kKeepHz, "FM", "USB"},
         Row{"SNAO-07\r\nDN145950000\rUP432150000\nDMUSB\x01UMLSB\x7F", "AO-07", 145950000,
             432150000, "USB", "LSB"},
@@ -89,6 +100,21 @@ INSTANTIATE_TEST_SUITE_P(
         // The first field of a key wins.
         Row{"DMUSB DMLSB UMFM UMAM", kKeep, kKeepHz, kKeepHz, "USB", "FM"},
         Row{"  SNISS  DN145800000  UMFM", "ISS", 145800000, kKeepHz, kKeep, "FM"}));
+
+TEST(LeerTracking, SaysWhichFrequencyDidNotFit) {
+  Module1 m;
+  const Lectura a = LeerTracking("DN10489550000 UP2400050000", m);
+  EXPECT_EQ(a.bajadaNoCabe, "10489550000");
+  EXPECT_EQ(a.subidaNoCabe, "2400050000");
+  EXPECT_FALSE(a.bajadaLeida);
+  const Lectura b = LeerTracking("DN145950000 UP" + std::string(40, '9'), m);
+  EXPECT_TRUE(b.bajadaLeida);
+  EXPECT_EQ(b.bajadaNoCabe, "");
+  EXPECT_EQ(b.subidaNoCabe, std::string(24, '9') + "…");
+  const Lectura c = LeerTracking("DN-5 UP", m);
+  EXPECT_EQ(c.bajadaNoCabe + c.subidaNoCabe, "");
+  EXPECT_FALSE(c.bajadaLeida || c.subidaLeida);
+}
 
 TEST(LeerTracking, FieldsPersistAcrossRecords) {
   Module1 m;

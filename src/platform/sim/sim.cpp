@@ -231,6 +231,10 @@ void Processes::EndByImageName(const std::string& imageName) {
 MsgResult MessageBox::Show(const std::string& text, const std::string& title, MsgButtons buttons,
                            MsgIcon icon) {
   shown.push_back({text, title, buttons, icon, loop_.Now()});
+  const double answerAt = loop_.Now() + thinkMs;
+  while (loop_.Now() < answerAt) {
+    loop_.PumpOnce(static_cast<int>(std::ceil(answerAt - loop_.Now())));
+  }
   if (buttons == MsgButtons::kOk) return MsgResult::kOk;
   if (answers.empty()) return MsgResult::kYes;
   const MsgResult r = answers.front();

@@ -193,6 +193,9 @@ class MessageBox : public pasotune::MessageBox {
   explicit MessageBox(Loop& loop) : loop_(loop) {}
   std::vector<Shown> shown;
   std::deque<MsgResult> answers;  // Yes/No answers in order; Yes when empty
+  // How long the user takes to answer. Meanwhile the box runs the event
+  // loop, as a modal box does, so any handler can run inside it.
+  double thinkMs = 0;
   MsgResult Show(const std::string& text, const std::string& title, MsgButtons buttons,
                  MsgIcon icon) override;
 
