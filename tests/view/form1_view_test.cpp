@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleOptionGroupBox>
@@ -319,11 +320,9 @@ TEST(TabOrder, FollowsTheTabPositionsSkippingFramesLabelsAndDisabled) {
   QApplication::setActiveWindow(w.view.get());
   Form1& f = w.app.form;
   for (const FocusCase& c :
-       {FocusCase{{},
-                  {"List1", "HPORT", "Command1", "Command2", "txtDDE", "Command3", "ComboST",
-                   "Command4", "List1"}},
+       {FocusCase{{}, {"List1", "HPORT", "Command1", "Command3", "ComboST", "Command4", "List1"}},
         FocusCase{{&f.Command1, &f.Command3},
-                  {"List1", "HPORT", "Command2", "txtDDE", "ComboST", "Command4", "List1"}}}) {
+                  {"List1", "HPORT", "ComboST", "Command4", "List1"}}}) {
     for (Button* b : {&f.Command1, &f.Command2, &f.Command3, &f.Command4}) b->SetEnabled(true);
     for (Button* b : c.disabled) b->SetEnabled(false);
     auto* list = w.Find<QWidget>("List1");
@@ -336,6 +335,31 @@ TEST(TabOrder, FollowsTheTabPositionsSkippingFramesLabelsAndDisabled) {
       order.push_back(QApplication::focusWidget()->objectName());
     }
     EXPECT_EQ(order, c.order);
+  }
+}
+
+// The two controls beyond the edges never hold the keyboard: not by Tab
+// (above), a click, or a key press aimed at their caption.
+TEST(TabOrder, TheHiddenControlsNeverTakeTheFocus) {
+  SimWindow w;
+  w.view->ShowCentred();
+  QApplication::setActiveWindow(w.view.get());
+  w.app.form.Command2.SetEnabled(true);
+  auto* list = w.Find<QWidget>("List1");
+  for (const char* hidden : {"Command2", "txtDDE"}) {
+    list->setFocus(Qt::TabFocusReason);
+    auto* widget = w.Find<QWidget>(hidden);
+    EXPECT_EQ(widget->focusPolicy(), Qt::NoFocus) << hidden;
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2),
+                        widget->mapToGlobal(QPointF(2, 2)), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+    QKeyEvent alt(QEvent::KeyPress, Qt::Key_O, Qt::AltModifier, QStringLiteral("o"));
+    QApplication::sendEvent(list, &alt);
+    EXPECT_EQ(QApplication::focusWidget(), list) << hidden;
   }
 }
 

@@ -119,8 +119,7 @@ void SimWindow::Key(WPARAM key) const {
 
 std::string SimWindow::FocusName() const {
   const HWND focus = ::GetFocus();
-  for (const char* name :
-       {"List1", "HPORT", "Command1", "Command2", "txtDDE", "Command3", "ComboST", "Command4"}) {
+  for (const char* name : {"List1", "HPORT", "Command1", "Command3", "ComboST", "Command4"}) {
     if (Get(name) == focus) return name;
   }
   return focus == view->Handle() ? "Form1" : "?";

@@ -187,12 +187,16 @@ Form1View::Form1View(Form1& form, QWidget* parent, const QString& family)
   }
 
   // These two lie beyond the window's edges, as in the original layout.
+  // Unseen, they must never take the keyboard: Enter there would relink the
+  // tracker, and typing there would feed records to the radio.
   auto* command2 = new QPushButton(this);
   Lay(command2, "Command2", kLarge, false, 6720, 600, 1815, 735);
+  command2->setFocusPolicy(Qt::NoFocus);
   Bind(form_.Command2, command2);
 
   txtDDE_ = new QLineEdit(this);
   txtDDE_->setObjectName(QStringLiteral("txtDDE"));
+  txtDDE_->setFocusPolicy(Qt::NoFocus);
   Place(txtDDE_, 240, 4800, 10335, 495);
   form_.txtDDE.changed = [this] {
     const QString text = Q(form_.txtDDE.Text());
@@ -204,9 +208,7 @@ Form1View::Form1View(Form1& form, QWidget* parent, const QString& family)
 
   QWidget::setTabOrder(list1_, hport);
   QWidget::setTabOrder(hport, command1_);
-  QWidget::setTabOrder(command1_, command2);
-  QWidget::setTabOrder(command2, txtDDE_);
-  QWidget::setTabOrder(txtDDE_, command3);
+  QWidget::setTabOrder(command1_, command3);
   QWidget::setTabOrder(command3, comboST);
   QWidget::setTabOrder(comboST, command4);
 

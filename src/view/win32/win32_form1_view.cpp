@@ -32,7 +32,7 @@ constexpr COLORREF kGreen = RGB(0, 128, 0);
 constexpr COLORREF kDarkBlue = RGB(0, 0, 128);
 constexpr COLORREF kRed = RGB(255, 0, 0);
 
-enum class Font { kNone, kSystem, kSmall, kSmallBold, kLarge, kLargeBold };
+enum class Font { kNone, kSmall, kSmallBold, kLarge, kLargeBold };
 
 // Where a control's caption has room: the part of its width that its own
 // border, margins or drop-down button leave.
@@ -58,8 +58,6 @@ enum Index {
   kHPORT,
   kShape1,
   kCommand1,
-  kCommand2,
-  kTxtDDE,
   kFrame2,
   kLabel1,
   kLabel2,
@@ -83,6 +81,10 @@ constexpr DWORD kDropDownStyle = kFocusable | WS_VSCROLL | CBS_DROPDOWNLIST;
 constexpr DWORD kFrameStyle = BS_GROUPBOX | WS_GROUP | WS_CLIPSIBLINGS;
 constexpr DWORD kCaption = SS_RIGHT | SS_NOPREFIX;
 
+// Command2 and txtDDE lie beyond the window's edges, where no one sees them:
+// they live in the model only. As windows they took the focus by Tab, and
+// the text box drew raw tracker text, which some bytes make Wine's gdi32
+// fault on.
 const Layout kLayout[Win32Form1View::kControls] = {
     {"List1", L"LISTBOX", kFocusable | LogList::kStyle, WS_EX_CLIENTEDGE, -1, 2040, 240, 4455, 1635,
      Font::kSmall, Room::kNone, nullptr},
@@ -94,10 +96,6 @@ const Layout kLayout[Win32Form1View::kControls] = {
      nullptr},
     {"Command1", L"BUTTON", kFocusable | BS_OWNERDRAW, 0, kFrame1, 120, 840, 1575, 855,
      Font::kSmallBold, Room::kButton, nullptr},
-    {"Command2", L"BUTTON", kFocusable | BS_PUSHBUTTON, 0, -1, 6720, 600, 1815, 735, Font::kLarge,
-     Room::kButton, nullptr},
-    {"txtDDE", L"EDIT", kFocusable | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, -1, 240, 4800, 10335, 495,
-     Font::kSystem, Room::kNone, nullptr},
     {"Frame2", L"BUTTON", kFrameStyle, 0, -1, 2040, 1920, 4455, 1815, Font::kLarge, Room::kFrame,
      L"Orbitron"},
     {"Label1", L"STATIC", kCaption, 0, kFrame2, 120, 360, 1215, 375, Font::kLarge, Room::kAll,
@@ -197,11 +195,9 @@ thread_local HHOOK tKeyHook = nullptr;
 
 }  // namespace
 
-std::array<std::pair<int, Button*>, 4> Win32Form1View::Buttons() {
-  return {{{kCommand1, &form_.Command1},
-           {kCommand2, &form_.Command2},
-           {kCommand3, &form_.Command3},
-           {kCommand4, &form_.Command4}}};
+std::array<std::pair<int, Button*>, 3> Win32Form1View::Buttons() {
+  return {
+      {{kCommand1, &form_.Command1}, {kCommand3, &form_.Command3}, {kCommand4, &form_.Command4}}};
 }
 
 int Win32Form1View::Px(int twips) const {
@@ -283,9 +279,7 @@ Win32Form1View::Win32Form1View(Form1& form) : form_(form) {
 
 Win32Form1View::~Win32Form1View() {
   // The model may outlive the window.
-  for (Button* b : {&form_.Command1, &form_.Command2, &form_.Command3, &form_.Command4}) {
-    b->changed = nullptr;
-  }
+  for (Button* b : {&form_.Command1, &form_.Command3, &form_.Command4}) b->changed = nullptr;
   form_.HPORT.changed = nullptr;
   form_.ComboST.changed = nullptr;
   for (Label* l :
@@ -293,7 +287,6 @@ Win32Form1View::~Win32Form1View() {
     l->changed = nullptr;
   }
   form_.Shape1.changed = nullptr;
-  form_.txtDDE.changed = nullptr;
   form_.sizeChanged = nullptr;
 
   tViews.erase(std::remove(tViews.begin(), tViews.end(), this), tViews.end());
@@ -341,11 +334,7 @@ void Win32Form1View::CreateControls() {
       throw std::runtime_error("Cannot create the control " + std::string(l.name));
     controls_[static_cast<std::size_t>(i)] = control;
     HFONT font = nullptr;
-    if (l.font == Font::kSystem) {
-      font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-    } else if (l.font != Font::kNone) {
-      font = fonts_->Get(FaceOf(l.font));
-    }
+    if (l.font != Font::kNone) font = fonts_->Get(FaceOf(l.font));
     if (font != nullptr) ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (l.room == Room::kDropDown) {
       // The closed box gets the height laid out, through the height of its
@@ -366,13 +355,11 @@ void Win32Form1View::CreateControls() {
   for (int frame : {kFrame1, kFrame2, kFrame3}) {
     ::SetWindowPos(At(frame), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
-  ::SendMessageW(At(kTxtDDE), EM_SETLIMITTEXT, 0, 0);
   log_->Attach(At(kList1), fonts_->Get(Face::kSmall));
 }
 
 void Win32Form1View::Bind() {
   BindButton(form_.Command1, kCommand1);
-  BindButton(form_.Command2, kCommand2);
   BindButton(form_.Command3, kCommand3);
   BindButton(form_.Command4, kCommand4);
   BindDropDown(form_.HPORT, kHPORT);
@@ -383,14 +370,6 @@ void Win32Form1View::Bind() {
   BindLabel(form_.LabelRX, kLabelRX);
   BindLabel(form_.LabelModoRX, kLabelModoRX);
   form_.Shape1.changed = [this] { ::InvalidateRect(At(kShape1), nullptr, FALSE); };
-  form_.txtDDE.changed = [this] {
-    const std::wstring text = Utf8ToWide(form_.txtDDE.Text());
-    if (WindowText(At(kTxtDDE)) == text) return;
-    settingText_ = true;
-    ::SetWindowTextW(At(kTxtDDE), text.c_str());
-    settingText_ = false;
-  };
-  form_.txtDDE.changed();
   form_.sizeChanged = [this] { ApplySize(); };
   ApplySize();
 }
@@ -516,7 +495,6 @@ void Win32Form1View::OnCommand(int id, int code, HWND from) {
   }
   switch (id - kFirstId) {
     case kCommand1:
-    case kCommand2:
     case kCommand3:
     case kCommand4:
       if (code == BN_CLICKED) {
@@ -533,14 +511,6 @@ void Win32Form1View::OnCommand(int id, int code, HWND from) {
       break;
     case kList1:
       if (code == LBN_SELCHANGE) Guard([this] { log_->UserSelected(); });
-      break;
-    case kTxtDDE:
-      // Typing changes the text like the tracker does; what the model sets
-      // itself raises nothing more.
-      if (code == EN_CHANGE && !settingText_) {
-        const std::string text = WideToUtf8(WindowText(from));
-        Guard([this, &text] { form_.txtDDE.SetText(text); });
-      }
       break;
     default:
       break;

@@ -48,7 +48,7 @@ class Win32Form1View {
   // program posts its quit here); it must not delete the view.
   std::function<void()> destroyed;
 
-  static constexpr int kControls = 20;
+  static constexpr int kControls = 18;
 
  private:
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -70,7 +70,7 @@ class Win32Form1View {
   void DrawLamp(const DRAWITEMSTRUCT& item) const;
   void ApplySize();
   Button* ButtonOf(HWND control);
-  std::array<std::pair<int, Button*>, 4> Buttons();
+  std::array<std::pair<int, Button*>, 3> Buttons();
   HWND At(int index) const { return controls_[static_cast<std::size_t>(index)]; }
   int Px(int twips) const;
 
@@ -88,7 +88,6 @@ class Win32Form1View {
   bool pictureShown_ = false;
   HWND lastFocus_ = nullptr;
   bool shown_ = false;
-  bool settingText_ = false;
   bool inDialogKey_ = false;
 };
 
