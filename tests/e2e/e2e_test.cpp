@@ -99,31 +99,40 @@ class EndToEnd : public testing::Test {
   }
 
   std::vector<Heard> Transcript() const {
-    return test::ReadTranscript(folder_ + "/transcript.log");
+    return test::ReadTranscript(transcript_.empty() ? folder_ + "/transcript.log" : transcript_);
   }
   std::vector<std::string> Lines() const { return test::LinesOf(Transcript()); }
 
-  // Ends, by pid, any engine started from this test's folder.
-  void EndOurEngines() const {
-    const std::string ours = folder_ + "/Velkor.exe";
+  // The pids of the engines started from this test's folder: Velkor.exe,
+  // and the real one a slow stand-in becomes.
+  std::vector<pid_t> OurEngines() const {
+    std::vector<pid_t> pids;
     for (const auto& entry : fs::directory_iterator("/proc")) {
       std::error_code ec;
-      const fs::path exe = fs::read_symlink(entry.path() / "exe", ec);
-      if (ec || exe.string() != ours) continue;
-      ::kill(std::stoi(entry.path().filename().string()), SIGKILL);
+      const std::string exe = fs::read_symlink(entry.path() / "exe", ec).string();
+      if (!ec && (exe == folder_ + "/Velkor.exe" || exe == folder_ + "/later/Velkor.exe")) {
+        pids.push_back(std::stoi(entry.path().filename().string()));
+      }
     }
+    return pids;
   }
+  void EndOurEngines() const {
+    for (const pid_t pid : OurEngines()) ::kill(pid, SIGKILL);
+  }
+  bool EngineRunning() const { return !OurEngines().empty(); }
 
-  bool EngineRunning() const {
-    const std::string ours = folder_ + "/Velkor.exe";
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      std::error_code ec;
-      if (fs::read_symlink(entry.path() / "exe", ec).string() == ours) return true;
-    }
-    return false;
+  // Velkor.exe becomes a stand-in that starts listening 1.5 s late; the
+  // real engine, its settings and its transcript go to later/.
+  void SlowEngine() {
+    fs::create_directory(folder_ + "/later");
+    fs::rename(folder_ + "/Velkor.exe", folder_ + "/later/Velkor.exe");
+    fs::rename(folder_ + "/velkor.conf", folder_ + "/later/velkor.conf");
+    fs::copy_file(SLOW_ENGINE_EXE, folder_ + "/Velkor.exe");
+    transcript_ = folder_ + "/later/transcript.log";
   }
 
   std::string folder_;
+  std::string transcript_;
   QProcess feed_;
 };
 
@@ -165,6 +174,38 @@ TEST_F(EndToEnd, TheCoreOverTheRealAdaptersTunesTheRealEngine) {
   EXPECT_TRUE(PumpUntil([&] { return !EngineRunning(); }, 3000));
   EXPECT_EQ(app.form.List1.Item(app.form.List1.ListCount() - 1), "Desconectado");
   EXPECT_TRUE(box.shown.empty());
+}
+
+// An engine slow to listen: the attempts before it listens are refused.
+// The switch shows the link the sequence ends with, and one click ends it.
+TEST_F(EndToEnd, AnEngineSlowToListenLinksAndOneClickDisconnects) {
+  SlowEngine();
+  YesBox box;
+  ThrowingEnd end;
+  Program program({folder_, &end, &box});
+  Pasotune& app = program.App();
+  auto* connect = program.View().findChild<QAbstractButton*>("Command1");
+  auto* port = program.View().findChild<QComboBox*>("HPORT");
+  ASSERT_NE(connect, nullptr);
+  ASSERT_NE(port, nullptr);
+  program.Start();
+  ASSERT_TRUE(PumpUntil([&] { return connect->isEnabled(); }, 6000));
+
+  connect->click();  // the whole sequence runs inside
+  ASSERT_TRUE(app.m.Conectado);
+  EXPECT_EQ(app.form.List1.Item(0), "Error: Connection is forcefully rejected");
+  EXPECT_EQ(connect->text(), "Desconectar");
+  EXPECT_FALSE(port->isEnabled());
+  ASSERT_TRUE(PumpUntil([&] { return Lines() == std::vector<std::string>{"SETPORT COM1"}; }, 3000));
+
+  connect->click();
+  EXPECT_FALSE(app.m.Conectado);
+  EXPECT_TRUE(PumpUntil([&] { return !EngineRunning(); }, 3000));
+  PumpUntil([] { return false; }, 2500);  // a restarted engine would be up by now
+  EXPECT_FALSE(EngineRunning());
+  EXPECT_EQ(Lines(), std::vector<std::string>{"SETPORT COM1"});
+  EXPECT_EQ(connect->text(), "Conectar");
+  EXPECT_TRUE(port->isEnabled());
 }
 
 TEST_F(EndToEnd, TheWholeProgramFollowsAPassAndClosesCleanly) {
