@@ -165,14 +165,18 @@ class Folder {
   fs::path path_;
 };
 
-TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
-  // The program folder of the build, copied where the program may write.
+// The program folder of the build, copied where the program may write.
+void CopyProgram(const Folder& folder) {
   const fs::path built = BesideThisProgram().parent_path() / "program";
-  Folder folder;
   for (const char* name : {"pasotune.exe", "Velkor.exe", "cancel.ico", "up2.ico"}) {
     ASSERT_TRUE(fs::exists(built / name)) << (built / name).string();
     fs::copy_file(built / name, folder.Path() / name);
   }
+}
+
+TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
+  Folder folder;
+  CopyProgram(folder);
   std::ofstream(folder.Path() / "velkor.conf", std::ios::binary)
       << "radio = sim\r\ntranscript = transcript.log\r\n";
   const fs::path transcript = folder.Path() / "transcript.log";
@@ -225,6 +229,53 @@ TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
   EXPECT_EQ(ReadAll(folder.Path() / "config.txt"), "Puerto=COM1\r\nCTCSS=88.5\r\n");
   EXPECT_TRUE(Poll([] { return ProcessesNamed(L"Velkor.exe") == 0; }, 10000))
       << "the engine outlived the program";
+}
+
+// An engine slow to listen: Velkor.exe is a stand-in that starts the real
+// engine, kept in the folder later, 1.5 s late, so the first attempts are refused.
+// The switch reads Desconectar once linked, and one click ends the engine
+// without starting another.
+TEST(Program, AnEngineSlowToListenLinksAndOneClickDisconnects) {
+  Folder folder;
+  CopyProgram(folder);
+  const fs::path later = folder.Path() / "later";
+  fs::create_directories(later);
+  fs::rename(folder.Path() / "Velkor.exe", later / "Velkor.exe");
+  fs::copy_file(BesideThisProgram() / "pasotune_slow_engine.exe", folder.Path() / "Velkor.exe");
+  std::ofstream(later / "velkor.conf", std::ios::binary)
+      << "radio = sim\r\ntranscript = transcript.log\r\n";
+  const fs::path transcript = later / "transcript.log";
+  const auto setports = [&] {
+    const std::string text = ReadAll(transcript);
+    int n = 0;
+    for (auto at = text.find("SETPORT"); at != std::string::npos; at = text.find("SETPORT", at + 1))
+      ++n;
+    return n;
+  };
+
+  Feed feed;  // so that no message box waits for the user
+  ASSERT_TRUE(feed.Start({L"--pass", L"--speed", L"10"}));
+  Program program;
+  ASSERT_TRUE(program.Start(folder.Path() / "pasotune.exe"));
+  HWND window = nullptr;
+  ASSERT_TRUE(Poll(
+      [&] { return (window = TopLevel(program.Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000));
+  const HWND connect = Child(window, L"Button", L"Conectar");
+  ASSERT_TRUE(connect);
+  ASSERT_TRUE(Poll([&] { return IsWindowEnabled(connect) != FALSE; }, 15000));
+
+  PostMessageW(connect, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Poll([&] { return setports() == 1; }, 20000)) << ReadAll(transcript);
+  EXPECT_TRUE(Poll([&] { return TextOf(connect) == L"Desconectar"; }, 2000));
+  PumpUntil([] { return false; }, 1000);
+  EXPECT_EQ(TextOf(connect), L"Desconectar");
+
+  PostMessageW(connect, BM_CLICK, 0, 0);
+  EXPECT_TRUE(Poll([&] { return TextOf(connect) == L"Conectar"; }, 10000));
+  EXPECT_TRUE(Poll([] { return ProcessesNamed(L"Velkor.exe") == 0; }, 10000));
+  PumpUntil([] { return false; }, 3000);  // a restarted engine would be up by now
+  EXPECT_EQ(ProcessesNamed(L"Velkor.exe"), 0);
+  EXPECT_EQ(setports(), 1);
 }
 
 }  // namespace
