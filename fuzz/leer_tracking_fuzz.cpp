@@ -1,5 +1,6 @@
-// Any record the tracker may publish leaves every field valid (names and
-// modes without blanks or control characters), and the texts built from the
+// Any record the tracker may publish leaves every field valid (modes without
+// blanks or control characters, names without control characters and with
+// blanks only where the tracker quoted them), and the texts built from the
 // fields are well-formed.
 #include <cstdint>
 #include <cstdlib>
@@ -18,11 +19,12 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-// No blank and no control character, C1 (U+0080 to U+009F) included.
-bool NoSeparator(std::string_view s) {
+// No blank (unless allowed) and no control character, C1 (U+0080 to
+// U+009F) included.
+bool NoSeparator(std::string_view s, bool blanks = false) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     const auto c = static_cast<unsigned char>(s[i]);
-    if (c <= 0x20 || c == 0x7F) return false;
+    if ((c < 0x20 || c == 0x7F) || (c == 0x20 && !blanks)) return false;
     if (c == 0xC2 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0x80)
       return false;
   }
@@ -52,7 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   pasotune::LeerTracking(record, m);
 
-  Check(!m.Satelite.empty() && NoSeparator(m.Satelite));
+  const bool quoted =
+      m.Satelite != before.Satelite && record.find("SN\"" + m.Satelite + "\"") != std::string::npos;
+  Check(!m.Satelite.empty() && NoSeparator(m.Satelite, quoted));
   Check(NoSeparator(m.ModoBajada) && NoSeparator(m.ModoSubida));
   Check(m.FrecBajada >= 0 && m.FrecSubida >= 0);
   // Whatever changed came from the record.
