@@ -1,31 +1,142 @@
 #!/bin/sh
-# usage: launcher_test.sh LAUNCHER
-# Installs the launcher beside a stand-in program and runs it twice, with an
-# update between, against a user data folder that already holds settings.
+# usage: launcher_test.sh LAUNCHER CASE
+# Installs the launcher beside a stand-in program and runs it against a user
+# data folder prepared as CASE says:
+#   copies          runs twice, with an update between, keeping the user's settings
+#   planted-link    a link at the old fixed copy name leads to a file of the user's
+#   entry-is-folder a folder, and a FIFO, where program files go
+#   link            the data folder is a symbolic link
+#   file            the data folder is a plain file
+#   foreign         the data folder belongs to another user (needs root)
+#   open            others may write in the data folder
+#   shared-base     XDG_DATA_HOME is a folder others may write in
+#   shared-above    XDG_DATA_HOME lies in a folder others may write in, without the sticky bit
+#   sticky-above    XDG_DATA_HOME lies in a sticky shared folder, like /tmp: accepted
 set -eu
+launcher=$1 case=$2
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
+chmod 755 "$root"
 shipped="$root/prefix/lib/pasotune"
 data="$root/data"
-mkdir -p "$root/prefix/bin" "$shipped" "$data/pasotune"
-cp "$1" "$root/prefix/bin/pasotune"
+mkdir -p "$root/prefix/bin" "$shipped" "$data"
+cp "$launcher" "$root/prefix/bin/pasotune"
 printf '#!/bin/sh\npwd > ran-in.txt\n' > "$shipped/pasotune"
 chmod +x "$shipped/pasotune"
 echo v1 > "$shipped/up2.ico"
+echo engine > "$shipped/Velkor.exe"
 echo shipped > "$shipped/config.txt"
-echo mine > "$data/pasotune/config.txt"
 
-check() {
-  [ "$1" = "$2" ] || { echo "FAIL: $3: got '$1', want '$2'"; exit 1; }
+fail() {
+  echo "FAIL: $case: $*"
+  exit 1
 }
+check() {
+  [ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"
+}
+# Runs the launcher with XDG_DATA_HOME=$1, under a time limit; its status and
+# messages go to $root/status and $root/err.
+launch() {
+  set +e
+  XDG_DATA_HOME="$1" timeout 20 sh "$root/prefix/bin/pasotune" 2> "$root/err"
+  echo $? > "$root/status"
+  set -e
+}
+ran_in() {
+  cat "$1/pasotune/ran-in.txt" 2> /dev/null || echo "(did not run)"
+}
+# Refused: a clear line saying why, nothing copied or run.
+refused() {
+  check "$(cat "$root/status")" 1 "exit status"
+  grep -q "^pasotune: no se usa .*$1" "$root/err" || fail "message: $(cat "$root/err")"
+}
+leftovers() {
+  find "$1" -name '.*.??????' | wc -l
+}
+nobody=$(id -u nobody 2> /dev/null || echo 65534)
 
-XDG_DATA_HOME="$data" sh "$root/prefix/bin/pasotune"
-check "$(cat "$data/pasotune/ran-in.txt")" "$data/pasotune" "runs in the user's folder"
-check "$(cat "$data/pasotune/up2.ico")" v1 "copies the program's files"
-check "$(cat "$data/pasotune/config.txt")" mine "keeps the user's settings"
-
-echo v2 > "$shipped/up2.ico"
-XDG_DATA_HOME="$data" sh "$root/prefix/bin/pasotune"
-check "$(cat "$data/pasotune/up2.ico")" v2 "copies an updated file again"
-check "$(find "$data/pasotune" -name '*.new' | wc -l)" 0 "leaves no partial copies"
+case $case in
+  copies)
+    mkdir "$data/pasotune"
+    echo mine > "$data/pasotune/config.txt"
+    launch "$data"
+    check "$(ran_in "$data")" "$data/pasotune" "runs in the user's folder"
+    check "$(cat "$data/pasotune/up2.ico")" v1 "copies the program's files"
+    check "$(cat "$data/pasotune/config.txt")" mine "keeps the user's settings"
+    echo v2 > "$shipped/up2.ico"
+    launch "$data"
+    check "$(cat "$data/pasotune/up2.ico")" v2 "copies an updated file again"
+    check "$(leftovers "$data")" 0 "leaves no partial copies"
+    ;;
+  planted-link)
+    mkdir "$data/pasotune"
+    echo "the user's letter" > "$root/letter.txt"
+    ln -s "$root/letter.txt" "$data/pasotune/Velkor.exe.new"
+    ln -s "$root/letter.txt" "$data/pasotune/pasotune.new"
+    launch "$data"
+    check "$(cat "$root/letter.txt")" "the user's letter" "a planted link is never written through"
+    check "$(cat "$data/pasotune/Velkor.exe")" engine "copies the engine"
+    check "$(ran_in "$data")" "$data/pasotune" "runs"
+    ;;
+  entry-is-folder)
+    mkdir -p "$data/pasotune/Velkor.exe/inside"
+    mkfifo "$data/pasotune/up2.ico"
+    launch "$data"
+    check "$(cat "$root/status")" 0 "exit status"
+    check "$(cat "$data/pasotune/Velkor.exe")" engine "a folder in the way is replaced"
+    check "$(cat "$data/pasotune/up2.ico")" v1 "a FIFO in the way is replaced"
+    check "$(ran_in "$data")" "$data/pasotune" "runs"
+    ;;
+  link)
+    mkdir "$root/elsewhere"
+    ln -s "$root/elsewhere" "$data/pasotune"
+    launch "$data"
+    refused "es un enlace simbólico"
+    check "$(ls -A "$root/elsewhere")" "" "nothing copied through the link"
+    ;;
+  file)
+    echo "not a folder" > "$data/pasotune"
+    launch "$data"
+    refused "no es una carpeta"
+    check "$(cat "$data/pasotune")" "not a folder" "the file is left alone"
+    ;;
+  foreign)
+    [ "$(id -u)" = 0 ] || { echo "skipped: needs root to own a folder as another user"; exit 0; }
+    mkdir "$data/pasotune"
+    chown "$nobody" "$data/pasotune"
+    launch "$data"
+    refused "pertenece al usuario"
+    check "$(ls -A "$data/pasotune")" "" "nothing copied"
+    ;;
+  open)
+    mkdir "$data/pasotune"
+    chmod 777 "$data/pasotune"
+    launch "$data"
+    refused "otros usuarios pueden escribir en $data/pasotune"
+    check "$(ls -A "$data/pasotune")" "" "nothing copied"
+    ;;
+  shared-base)
+    chmod 1777 "$data"
+    launch "$data"
+    refused "otros usuarios pueden escribir en $data"
+    ;;
+  shared-above)
+    mkdir "$data/mine"
+    chmod 777 "$data"
+    launch "$data/mine"
+    refused "otros usuarios pueden escribir en $data"
+    ;;
+  sticky-above)
+    mkdir "$data/mine"
+    chmod 1777 "$data"
+    launch "$data/mine"
+    check "$(cat "$root/status")" 0 "exit status"
+    check "$(ran_in "$data/mine")" "$data/mine/pasotune" "runs"
+    check "$(stat -c %a "$data/mine/pasotune")" 700 "a new data folder is the user's alone"
+    ;;
+  *)
+    echo "unknown case $case"
+    exit 2
+    ;;
+esac
 echo ok
