@@ -35,6 +35,7 @@ class MemoryFiles : public Files {
   void WriteBytes(const std::string& path, std::string_view bytes) override {
     files[path] = std::string(bytes);
   }
+  void RemoveLeftovers(const std::string&) override {}
 };
 
 struct SimWorld {

@@ -43,6 +43,8 @@ std::string Settings::Ruta() const {
 
 void Settings::CargarConfiguracion() {
   const std::string ruta = Ruta();
+  // What a save killed half way left behind.
+  p_.files.RemoveLeftovers(ruta);
   std::string bytes;
   try {
     if (!p_.files.IsPlainFile(ruta)) p_.files.WriteBytes(ruta, kConfigPorDefecto);

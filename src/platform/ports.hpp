@@ -119,6 +119,11 @@ class Files {
   virtual std::string ReadBytes(const std::string& path, std::size_t maxBytes) = 0;
   // Replaces the file whole or leaves it as it was. Throws PortError.
   virtual void WriteBytes(const std::string& path, std::string_view bytes) = 0;
+  // Removes the temporary files a write of path stopped by a crash left
+  // beside it: the user's own plain files of exactly the name such a write
+  // makes, never through a link. Never throws: a leftover that stays is
+  // only clutter.
+  virtual void RemoveLeftovers(const std::string& path) = 0;
 };
 
 // <windows.h> defines MessageBox as MessageBoxA or MessageBoxW; seen before

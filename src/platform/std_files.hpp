@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/ports.hpp"
@@ -20,8 +21,10 @@ namespace pasotune {
 // - a symbolic link stays, the file it points to is replaced.
 // Where the temporary file cannot take the target's place (a folder that
 // refuses new files, an owner that cannot be kept, a file with other hard
-// links, a file mounted over), the file is rewritten in place instead, and
-// its old bytes are put back if that write fails.
+// links, a file mounted over), the file is rewritten in place instead: the
+// new bytes padded to the old length with empty lines, synced, then the file
+// cut to their length, so that at every moment it reads as the old settings
+// or the new ones; its old bytes are put back the same way if that fails.
 class StdFiles : public Files {
  public:
   explicit StdFiles(std::string programFolder);
@@ -33,14 +36,28 @@ class StdFiles : public Files {
   bool IsPlainFile(const std::string& path) override;
   std::string ReadBytes(const std::string& path, std::size_t maxBytes) override;
   void WriteBytes(const std::string& path, std::string_view bytes) override;
+  void RemoveLeftovers(const std::string& path) override;
 
   // The temporary file tried for target with name number n. A write tries
   // numbers from the seed upwards, skipping names already taken.
   static std::string TemporaryName(const std::string& target, std::uint64_t n);
+  // Whether name is a file name TemporaryName gives for a target of that name.
+  static bool IsTemporaryName(std::string_view name, std::string_view targetName);
+
+  // Called before each step of an in-place write with the step's name; true
+  // makes that step fail. Lets tests look at the file between the steps and
+  // stop a write at any of them.
+  using StepHook = std::function<bool(const char* step)>;
+  void SetStepHook(StepHook hook) { stepHook_ = std::move(hook); }
 
  private:
   std::string folder_;
   std::uint64_t nextName_;
+  StepHook stepHook_;
 };
+
+// bytes followed by empty lines (CR LF, a lone CR for an odd byte) up to
+// size bytes, which the settings reader skips; bytes alone when longer.
+std::string PaddedTo(std::string_view bytes, std::uint64_t size);
 
 }  // namespace pasotune

@@ -1,4 +1,5 @@
 // StdFiles on POSIX systems.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -200,19 +201,39 @@ Replaced Replace(const std::string& path, const std::string& target,
   return Replaced::kYes;
 }
 
-// What a plain write does, without its moment of an empty file: the new
-// bytes over the old, then the file cut to their length. A failure puts the
-// old bytes back when they could be read.
-void WriteInPlace(const std::string& path, int fd, bool readable, std::string_view bytes) {
+// 0, or the error to stop at this step with.
+int Step(const StdFiles::StepHook& hook, const char* step) {
+  return hook && hook(step) ? EIO : 0;
+}
+
+// Writes bytes over the file's old ones, padded to the old length, syncs,
+// then cuts the file to their length: a crash at any point leaves a file that
+// reads as the old settings or the new ones, never the new lines followed by
+// the old tail.
+int Overwrite(int fd, std::string_view bytes, const StdFiles::StepHook& hook) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  int error = Step(hook, "write");
+  if (error == 0) error = WriteAt(fd, PaddedTo(bytes, static_cast<std::uint64_t>(st.st_size)), 0);
+  if (error == 0) error = Step(hook, "sync");
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (error == 0) error = Step(hook, "cut");
+  if (error == 0 && ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) error = errno;
+  if (error == 0) error = Step(hook, "sync cut");
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  return error;
+}
+
+// What a plain write does, without its moment of an empty file or of a mixed
+// one. A failure puts the old bytes back the same way when they could be
+// read.
+void WriteInPlace(const std::string& path, int fd, bool readable, std::string_view bytes,
+                  const StdFiles::StepHook& hook) {
   const std::optional<std::string> old =
       readable ? ReadUpTo(fd, kMaxRestoreBytes) : std::optional<std::string>();
-  int error = WriteAt(fd, bytes, 0);
-  if (error == 0 && ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) error = errno;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  const int error = Overwrite(fd, bytes, hook);
   if (error == 0) return;
-  if (old && WriteAt(fd, *old, 0) == 0 && ::ftruncate(fd, static_cast<off_t>(old->size())) == 0) {
-    ::fsync(fd);
-  }
+  if (old) Overwrite(fd, *old, hook);
   throw Failure(path, error);
 }
 
@@ -266,12 +287,43 @@ void StdFiles::WriteBytes(const std::string& path, std::string_view bytes) {
   }
   // Replacing one of several hard links would part it from the others.
   if (old && old->st_nlink > 1) {
-    WriteInPlace(path, existing.get(), readable, bytes);
+    WriteInPlace(path, existing.get(), readable, bytes, stepHook_);
     return;
   }
   if (Replace(path, target.path, old, bytes, nextName_) == Replaced::kWriteInPlace) {
-    WriteInPlace(path, existing.get(), readable, bytes);
+    WriteInPlace(path, existing.get(), readable, bytes, stepHook_);
   }
+}
+
+void StdFiles::RemoveLeftovers(const std::string& path) {
+  std::string target;
+  try {
+    // Where a write puts them: beside the file the links lead to.
+    target = FollowLinks(path).path;
+  } catch (const PortError&) {
+    return;
+  }
+  const fs::path targetPath(target);
+  const std::string name = targetPath.filename().string();
+  const std::string folder = targetPath.parent_path().string();
+  const int dirFd =
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenFlags);
+  if (dirFd < 0) return;
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsTemporaryName(entry->d_name, name)) continue;
+    struct stat st {};
+    // The name only: a link there is not ours to follow, nor to remove.
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == ::geteuid()) {
+      ::unlinkat(dirFd, entry->d_name, 0);
+    }
+  }
+  ::closedir(dir);
 }
 
 }  // namespace pasotune

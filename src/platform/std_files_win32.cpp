@@ -2,6 +2,7 @@
 // so a folder named "año" is the folder named "año".
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "platform/std_files.hpp"
 
@@ -13,6 +14,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 #undef MessageBox
 
 namespace pasotune {
@@ -132,10 +136,34 @@ HANDLE OpenExisting(const std::wstring& path, DWORD access, DWORD share) {
                        nullptr);
 }
 
-// What a plain write does, without its moment of an empty file: the new
-// bytes over the old, then the file cut to their length. A failure puts the
-// old bytes back when they could be read.
-void WriteInPlace(const std::string& path, const std::wstring& target, std::string_view bytes) {
+// 0, or the error to stop at this step with.
+DWORD Step(const StdFiles::StepHook& hook, const char* step) {
+  return hook && hook(step) ? ERROR_WRITE_FAULT : 0;
+}
+
+// Writes bytes over the file's old ones, padded to the old length, flushes,
+// then cuts the file to their length: a crash at any point leaves a file that
+// reads as the old settings or the new ones, never the new lines followed by
+// the old tail.
+DWORD Overwrite(HANDLE h, std::string_view bytes, const StdFiles::StepHook& hook) {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(h, &size)) return ::GetLastError();
+  DWORD error = Step(hook, "write");
+  if (error == 0) error = WriteAt(h, PaddedTo(bytes, static_cast<std::uint64_t>(size.QuadPart)), 0);
+  if (error == 0) error = Step(hook, "sync");
+  if (error == 0 && !::FlushFileBuffers(h)) error = ::GetLastError();
+  if (error == 0) error = Step(hook, "cut");
+  if (error == 0) error = CutAt(h, bytes.size());
+  if (error == 0) error = Step(hook, "sync cut");
+  if (error == 0 && !::FlushFileBuffers(h)) error = ::GetLastError();
+  return error;
+}
+
+// What a plain write does, without its moment of an empty file or of a mixed
+// one. A failure puts the old bytes back the same way when they could be
+// read.
+void WriteInPlace(const std::string& path, const std::wstring& target, std::string_view bytes,
+                  const StdFiles::StepHook& hook) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   bool readable = true;
   Handle h(OpenExisting(target, GENERIC_READ | GENERIC_WRITE, share));
@@ -146,13 +174,9 @@ void WriteInPlace(const std::string& path, const std::wstring& target, std::stri
   if (!h) throw Failure(path, ::GetLastError());
   const std::optional<std::string> old =
       readable ? ReadUpTo(h.get(), kMaxRestoreBytes) : std::optional<std::string>();
-  DWORD error = WriteAt(h.get(), bytes, 0);
-  if (error == 0) error = CutAt(h.get(), bytes.size());
-  if (error == 0 && !::FlushFileBuffers(h.get())) error = ::GetLastError();
+  const DWORD error = Overwrite(h.get(), bytes, hook);
   if (error == 0) return;
-  if (old && WriteAt(h.get(), *old, 0) == 0 && CutAt(h.get(), old->size()) == 0) {
-    ::FlushFileBuffers(h.get());
-  }
+  if (old) Overwrite(h.get(), *old, hook);
   throw Failure(path, error);
 }
 
@@ -221,7 +245,7 @@ void StdFiles::WriteBytes(const std::string& path, std::string_view bytes) {
     // being written, as a plain write would.
     if (!Handle(
             OpenExisting(target, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))) {
-      return WriteInPlace(path, target, bytes);
+      return WriteInPlace(path, target, bytes, stepHook_);
     }
   }
 
@@ -237,7 +261,7 @@ void StdFiles::WriteBytes(const std::string& path, std::string_view bytes) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
     // A folder that refuses new files can still hold a writable file.
-    if (exists && error == ERROR_ACCESS_DENIED) return WriteInPlace(path, target, bytes);
+    if (exists && error == ERROR_ACCESS_DENIED) return WriteInPlace(path, target, bytes, stepHook_);
     throw Failure(path, error);
   }
   if (!temp) throw Failure(path, ERROR_FILE_EXISTS);
@@ -277,7 +301,72 @@ void StdFiles::WriteBytes(const std::string& path, std::string_view bytes) {
   ::DeleteFileW(tempName.c_str());
   // The old file is untouched; what kept it from being replaced need not
   // keep it from being written.
-  WriteInPlace(path, target, bytes);
+  WriteInPlace(path, target, bytes, stepHook_);
+}
+
+namespace {
+
+// The user this process runs as; empty when the system cannot say.
+std::vector<BYTE> OwnUser() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  const bool ok = size && ::GetTokenInformation(token, TokenUser, user.data(), size, &size);
+  ::CloseHandle(token);
+  if (!ok) return {};
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  return std::vector<BYTE>(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + ::GetLengthSid(sid));
+}
+
+bool OwnedBy(HANDLE h, const std::vector<BYTE>& user) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                        nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool same = owner && !user.empty() && ::EqualSid(owner, const_cast<BYTE*>(user.data()));
+  ::LocalFree(descriptor);
+  return same;
+}
+
+}  // namespace
+
+void StdFiles::RemoveLeftovers(const std::string& path) {
+  std::wstring target;
+  try {
+    target = Wide(path);
+  } catch (const PortError&) {
+    return;
+  }
+  const std::size_t slash = target.find_last_of(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
+  const std::wstring name = slash == std::wstring::npos ? target : target.substr(slash + 1);
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileExW((target + L".*.tmp").c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return;
+  const std::vector<BYTE> user = OwnUser();
+  const std::string narrowName = Utf8(name.c_str(), static_cast<int>(name.size()));
+  do {
+    const std::string entry = Utf8(found.cFileName, static_cast<int>(::wcslen(found.cFileName)));
+    if (!IsTemporaryName(entry, narrowName)) continue;
+    // The name itself, never what a link there leads to.
+    Handle h(::CreateFileW((folder + found.cFileName).c_str(), DELETE | READ_CONTROL,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!h || !IsDisk(h.get()) || !::GetFileInformationByHandle(h.get(), &info)) continue;
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                           FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE;
+    if ((info.dwFileAttributes & notPlain) != 0 || !OwnedBy(h.get(), user)) continue;
+    // Removes the very file looked at, whatever took its name meanwhile.
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    ::SetFileInformationByHandle(h.get(), FileDispositionInfo, &dispose, sizeof dispose);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
 }
 
 }  // namespace pasotune

@@ -197,6 +197,21 @@ TEST(Settings, AFileThatCannotBeUsedLeavesALineAndTheBoxesEmpty) {
   EXPECT_EQ(w.form.Command3.Caption(), "CTCSS ");
 }
 
+TEST(Settings, LoadingRemovesWhatAKilledSaveLeftAndNothingElse) {
+  World w;
+  w.folder.Write("config.txt", "Puerto=COM4\r\nCTCSS=100.0\r\n");
+  const std::string leftover = "config.txt.0123456789abcdef.tmp";
+  const std::vector<std::string> others = {
+      "config.txt.0123456789ABCDEF.tmp", "config.txt.0123456789abcde.tmp",
+      "config.txt.0123456789abcdef.tmp.bak", "otro.txt.0123456789abcdef.tmp", "Velkor.exe"};
+  w.folder.Write(leftover, "Puerto=COM9\r\n");
+  for (const auto& name : others) w.folder.Write(name, "x");
+  w.app.Load();
+  EXPECT_FALSE(w.folder.Read(leftover));
+  for (const auto& name : others) EXPECT_TRUE(w.folder.Read(name)) << name;
+  EXPECT_EQ(w.form.HPORT.Text(), "COM4");
+}
+
 TEST(Settings, TheFileLivesInTheProgramFolderAlsoAtTheRoot) {
   StdFiles root("/");
   World w;

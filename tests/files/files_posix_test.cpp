@@ -431,5 +431,50 @@ TEST(PosixFiles, AFileMountedOverIsWrittenInPlace) {
   EXPECT_EQ(Names(place.prog), std::set<std::string>{"config.txt"});
 }
 
+// Leftovers of a killed save: only the writer's own plain files of exactly
+// that name go; a link is neither followed nor removed.
+TEST(PosixFiles, RemovesOnlyTheWritersOwnPlainLeftovers) {
+  Place place;
+  Put(place.config, kOld);
+  const std::string mine = StdFiles::TemporaryName(place.config, 1);
+  const std::string foreign = StdFiles::TemporaryName(place.config, 2);
+  const std::string link = StdFiles::TemporaryName(place.config, 3);
+  const std::string fifo = StdFiles::TemporaryName(place.config, 4);
+  const std::string outside = place.root / "outside.txt";
+  for (const auto& path : {mine, foreign, outside}) Put(path, "bytes");
+  Own(mine, Writer());
+  Own(foreign, Root() ? kRootUser : Writer());
+  ASSERT_EQ(::symlink(outside.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // config.txt may itself be a link: its leftovers lie beside its target.
+  const std::string other = place.root / "other";
+  MakeFolder(other, Writer());
+  const std::string linked = other + "/config.txt";
+  Put(linked, kOld);
+  ASSERT_EQ(::symlink(linked.c_str(), (place.prog + "/linked.txt").c_str()), 0);
+  const std::string besideTarget = StdFiles::TemporaryName(linked, 5);
+  Put(besideTarget, "bytes");
+  Own(besideTarget, Writer());
+
+  const Outcome out = InChild({}, [&] {
+    StdFiles files("");
+    files.RemoveLeftovers(place.config);
+    files.RemoveLeftovers(place.prog + "/linked.txt");
+  });
+
+  ASSERT_TRUE(out.ok) << out.error;
+  const auto exists = [](const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+  };
+  EXPECT_FALSE(exists(mine));
+  EXPECT_FALSE(exists(besideTarget));
+  EXPECT_EQ(exists(foreign), Root()) << "another user's file stays";
+  EXPECT_TRUE(exists(link));
+  EXPECT_EQ(Contents(outside), "bytes");
+  EXPECT_TRUE(exists(fifo));
+  EXPECT_EQ(Contents(place.config), kOld);
+}
+
 }  // namespace
 }  // namespace pasotune::test

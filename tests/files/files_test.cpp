@@ -2,9 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
+#include "app/settings.hpp"
 #include "platform/std_files.hpp"
 #include "support.hpp"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace pasotune::test {
 namespace {
@@ -116,6 +122,120 @@ TEST(StdFiles, StepsOverLeftoverTemporaryFilesWithoutTouchingThem) {
   EXPECT_EQ(Contents(leftover2), "and this");
   EXPECT_EQ(Names(folder.Path()).size(), 3u);
 }
+
+// Leftovers of a killed save go; names that only look alike, and a folder
+// of that name, stay.
+TEST(StdFiles, RemovesLeftoversOfExactlyTheNamesAWriteMakes) {
+  Folder folder;
+  const std::string config = folder / "config.txt";
+  Put(config, kOld);
+  const std::string leftover = StdFiles::TemporaryName(config, 0xfedcba9876543210u);
+  Put(leftover, kNew);
+  const std::string asFolder = StdFiles::TemporaryName(config, 2);
+  fs::create_directory(Native(asFolder));
+  const std::set<std::string> others = {
+      "config.txt.FEDCBA9876543210.tmp", "config.txt.fedcba987654321.tmp",
+      "config.txt.fedcba9876543210.tmpx", "xconfig.txt.fedcba9876543210.tmp"};
+  for (const auto& name : others) Put(folder / name, "x");
+
+  StdFiles(folder.Path()).RemoveLeftovers(config);
+
+  std::set<std::string> expected = others;
+  expected.insert("config.txt");
+  expected.insert(Utf8(Native(asFolder).filename()));
+  EXPECT_EQ(Names(folder.Path()), expected);
+}
+
+// Makes a write of the file go in place: another program holding it open
+// without sharing its deletion on Windows, a second hard link elsewhere.
+class KeptInPlace {
+ public:
+  explicit KeptInPlace(const std::string& path) {
+#ifdef _WIN32
+    held_ = ::CreateFileW(Native(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+#else
+    fs::create_hard_link(Native(path), Native(path + ".link"));
+#endif
+  }
+  ~KeptInPlace() {
+#ifdef _WIN32
+    ::CloseHandle(held_);
+#endif
+  }
+  KeptInPlace(const KeptInPlace&) = delete;
+  KeptInPlace& operator=(const KeptInPlace&) = delete;
+
+ private:
+#ifdef _WIN32
+  HANDLE held_;
+#endif
+};
+
+// The port and tone the settings reader takes from bytes ("-" for none).
+std::string ReadsAs(std::string_view bytes) {
+  std::string port = "-", tone = "-";
+  for (std::string_view line : SplitLines(bytes)) {
+    if (line.find("Puerto=") != std::string_view::npos) port = RemoveAll(line, "Puerto=");
+    if (line.find("CTCSS=") != std::string_view::npos) tone = RemoveAll(line, "CTCSS=");
+  }
+  return port + " " + tone;
+}
+
+// An in-place write stopped or failed at each of its steps: the file, seen
+// before every step (what a kill there leaves) and at the end, always reads
+// as the old settings or the new ones, and a failure leaves the old bytes.
+struct InPlaceCase {
+  const char* name;
+  std::string old, now;
+};
+
+class InPlace : public testing::TestWithParam<InPlaceCase> {};
+
+TEST_P(InPlace, EveryMomentReadsAsTheOldSettingsOrTheNew) {
+  const auto& [name, old, now] = GetParam();
+  const std::string readsOld = ReadsAs(old), readsNew = ReadsAs(now);
+  ASSERT_NE(readsOld, readsNew);
+  constexpr int kSteps = 4;  // write, sync, cut, sync cut
+  for (int failAt = 0; failAt <= kSteps; ++failAt) {
+    SCOPED_TRACE("failing step " + std::to_string(failAt));
+    Folder folder;
+    const std::string config = folder / "config.txt";
+    Put(config, old);
+    std::vector<std::string> seen;
+    std::string error;
+    {
+      KeptInPlace keep(config);
+      StdFiles files(folder.Path());
+      int step = 0;
+      files.SetStepHook([&](const char* stepName) {
+        seen.push_back(std::string(stepName) + ": " + Contents(config).value_or("(none)"));
+        return step++ == failAt;
+      });
+      error = ErrorOf([&] { files.WriteBytes(config, now); });
+    }
+    EXPECT_EQ(seen.size(), failAt < kSteps ? kSteps + 1 + failAt : kSteps);
+    seen.push_back("end: " + Contents(config).value_or("(none)"));
+    for (const std::string& moment : seen) {
+      const std::string bytes = moment.substr(moment.find(": ") + 2);
+      const std::string reads = ReadsAs(bytes);
+      EXPECT_TRUE(reads == readsOld || reads == readsNew) << moment << "\nreads as " << reads;
+    }
+    EXPECT_EQ(error.empty(), failAt == kSteps) << error;
+    EXPECT_EQ(Contents(config), failAt == kSteps ? now : old);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StdFiles, InPlace,
+    testing::Values(
+        InPlaceCase{"Shorter", "CTCSS=100.0\r\nPuerto=COM12\r\nPuerto=COM12\r\n",
+                    "Puerto=COM3\r\nCTCSS=88.5\r\n"},
+        InPlaceCase{"OddLengths", kOld, kNew},
+        InPlaceCase{"Longer", kNew, "Puerto=COM12\r\nCTCSS=100.0\r\n"},
+        InPlaceCase{"SameLength", "Puerto=COM2\r\nCTCSS=88.5\r\n", "Puerto=COM1\r\nCTCSS=67.0\r\n"},
+        InPlaceCase{"OldWithoutLineEnd", "Puerto=COM12\r\nCTCSS=100.0 y más texto", kNew}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pasotune::test
