@@ -2,8 +2,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "system.hpp"
@@ -192,30 +190,39 @@ transcript =
 }
 
 Settings loadSettings(const std::filesystem::path& file, std::vector<std::string>& notes) {
-  std::error_code ec;
-  const bool exists = std::filesystem::exists(file, ec);
-  std::ifstream in(file, std::ios::binary);
-  if (!in && exists) {
-    notes.push_back("cannot read " + sys::pathText(file) + "; carrying on with the defaults");
-    return Settings{};
+  const std::string name = sys::pathText(file);
+  // One byte more tells a file of exactly the limit from a longer one.
+  sys::SmallFile read = sys::readSmallFile(file, kMaxSettingsBytes + 1);
+  switch (read.status) {
+    case sys::SmallFile::Status::kMissing:
+      if (const std::string error = sys::createNewFile(file, defaultSettingsText());
+          !error.empty()) {
+        notes.push_back("cannot write " + name + ": " + error + "; carrying on with the defaults");
+      } else {
+        notes.push_back("wrote default settings to " + name);
+      }
+      return Settings{};
+    case sys::SmallFile::Status::kNotPlain:
+      notes.push_back("not reading " + name + ": it is " + read.why +
+                      ", not a regular file; carrying on with the defaults");
+      return Settings{};
+    case sys::SmallFile::Status::kFailed:
+      notes.push_back("cannot read " + name + ": " + read.why + "; carrying on with the defaults");
+      return Settings{};
+    case sys::SmallFile::Status::kRead:
+      break;
   }
-  if (!in) {
-    std::ofstream out(file, std::ios::binary);
-    out << defaultSettingsText();
-    out.flush();
-    if (out) {
-      notes.push_back("wrote default settings to " + sys::pathText(file));
-    } else {
-      notes.push_back("cannot write " + sys::pathText(file) + "; carrying on with the defaults");
-    }
-    std::vector<std::string> ignored;
-    return parseSettings(defaultSettingsText(), ignored);
+  if (read.bytes.size() > kMaxSettingsBytes) {
+    notes.push_back(name + " is larger than " + std::to_string(kMaxSettingsBytes / 1024) +
+                    " KiB: only the lines within its first " +
+                    std::to_string(kMaxSettingsBytes / 1024) + " KiB are read");
+    // The line the limit cuts through is not the line the file holds.
+    const std::size_t end = read.bytes.find_last_of('\n', kMaxSettingsBytes - 1);
+    read.bytes.resize(end == std::string::npos ? 0 : end + 1);
   }
-  std::ostringstream text;
-  text << in.rdbuf();
   std::vector<std::string> warnings;
-  Settings settings = parseSettings(text.str(), warnings);
-  for (const auto& w : warnings) notes.push_back(sys::pathText(file) + ": " + w);
+  Settings settings = parseSettings(read.bytes, warnings);
+  for (const auto& w : warnings) notes.push_back(name + ": " + w);
   return settings;
 }
 

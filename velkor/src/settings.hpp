@@ -38,7 +38,11 @@ struct Settings {
 Settings parseSettings(std::string_view text, std::vector<std::string>& warnings);
 std::string defaultSettingsText();
 
-// Reads the file, first writing it with the defaults when it is missing. Anything worth telling
+// Settings are a few short lines; a longer file is read up to its last line within this.
+inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+
+// Reads the file, first writing it with the defaults when nothing has its name; anything but a
+// regular file is not read, and the defaults hold. Anything worth telling
 // the user ends up in notes.
 Settings loadSettings(const std::filesystem::path& file, std::vector<std::string>& notes);
 

@@ -23,6 +23,20 @@ std::string pathText(const std::filesystem::path& path);
 // An environment variable that is set and not empty, as a path.
 std::optional<std::filesystem::path> environmentPath(const char* name);
 
+// A small file read whole: only a plain file is opened for reading, and never in a way that can
+// block (a FIFO, a device) or do something (a serial port) on opening.
+struct SmallFile {
+  enum class Status { kRead, kMissing, kNotPlain, kFailed };
+  Status status = Status::kFailed;
+  std::string bytes;  // kRead: at most maxBytes from the start
+  std::string why;    // otherwise: what is there, or the system's reason
+};
+SmallFile readSmallFile(const std::filesystem::path& file, std::size_t maxBytes);
+
+// Creates the file with bytes in it, only where nothing at all has the name (not even a
+// dangling link); empty, or the system's reason.
+std::string createNewFile(const std::filesystem::path& file, std::string_view bytes);
+
 // Opens a file for appending bytes; nullptr with errno's description in error when it cannot.
 std::FILE* openForAppend(const std::filesystem::path& file, std::string& error);
 

@@ -1,3 +1,9 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +42,78 @@ std::optional<std::filesystem::path> environmentPath(const char* name) {
   const char* value = std::getenv(name);
   if (!value || !*value) return std::nullopt;
   return std::filesystem::path(value);
+}
+
+namespace {
+
+const char* kindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+}  // namespace
+
+SmallFile readSmallFile(const std::filesystem::path& file, std::size_t maxBytes) {
+  SmallFile out;
+  struct stat st {};
+  // Looked at before opening: opening a device can already do something.
+  if (::stat(file.c_str(), &st) != 0) {
+    out.status = errno == ENOENT ? SmallFile::Status::kMissing : SmallFile::Status::kFailed;
+    out.why = std::strerror(errno);
+    return out;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    out.status = SmallFile::Status::kNotPlain;
+    out.why = kindOf(st.st_mode);
+    return out;
+  }
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    out.why = std::strerror(errno);
+    return out;
+  }
+  // Swapped for something else since the look.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    out.status = SmallFile::Status::kNotPlain;
+    out.why = kindOf(st.st_mode);
+    return out;
+  }
+  char buffer[16 * 1024];
+  while (out.bytes.size() < maxBytes) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - out.bytes.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      out.why = std::strerror(errno);
+      ::close(fd);
+      return out;
+    }
+    if (n == 0) break;
+    out.bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  out.status = SmallFile::Status::kRead;
+  return out;
+}
+
+std::string createNewFile(const std::filesystem::path& file, std::string_view bytes) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return std::strerror(errno);
+  std::string error;
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      break;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  if (::close(fd) != 0 && error.empty() && errno != EINTR) error = std::strerror(errno);
+  return error;
 }
 
 std::FILE* openForAppend(const std::filesystem::path& file, std::string& error) {

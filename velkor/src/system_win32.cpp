@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -75,6 +76,89 @@ std::optional<std::filesystem::path> environmentPath(const char* name) {
   const wchar_t* value = _wgetenv(widen(name).c_str());
   if (!value || !*value) return std::nullopt;
   return std::filesystem::path(value);
+}
+
+namespace {
+
+std::string systemReason(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string why = length ? narrow(std::wstring_view(text, length)) : std::string();
+  if (text) LocalFree(text);
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' ')) {
+    why.pop_back();
+  }
+  return why.empty() ? "error " + std::to_string(error) : why;
+}
+
+}  // namespace
+
+SmallFile readSmallFile(const std::filesystem::path& file, std::size_t maxBytes) {
+  SmallFile out;
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    out.status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                     ? SmallFile::Status::kMissing
+                     : SmallFile::Status::kFailed;
+    out.why = systemReason(error);
+    return out;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    out.status = SmallFile::Status::kNotPlain;
+    out.why = "a folder";
+    return out;
+  }
+  const HANDLE h = CreateFileW(file.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    out.why = systemReason(GetLastError());
+    return out;
+  }
+  // A pipe or a device (NUL, CON, COM1) could block or never end.
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    out.status = SmallFile::Status::kNotPlain;
+    out.why = "a device or pipe";
+    return out;
+  }
+  char buffer[16 * 1024];
+  while (out.bytes.size() < maxBytes) {
+    DWORD n = 0;
+    const DWORD want =
+        static_cast<DWORD>(std::min<std::size_t>(sizeof buffer, maxBytes - out.bytes.size()));
+    if (!ReadFile(h, buffer, want, &n, nullptr)) {
+      out.why = systemReason(GetLastError());
+      CloseHandle(h);
+      return out;
+    }
+    if (n == 0) break;
+    out.bytes.append(buffer, n);
+  }
+  CloseHandle(h);
+  out.status = SmallFile::Status::kRead;
+  return out;
+}
+
+std::string createNewFile(const std::filesystem::path& file, std::string_view bytes) {
+  // CREATE_NEW fails on any name that exists, a link included, so nothing is made through one.
+  const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return systemReason(GetLastError());
+  std::string error;
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    if (!WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+      error = systemReason(GetLastError());
+      break;
+    }
+    bytes.remove_prefix(written);
+  }
+  if (!CloseHandle(h) && error.empty()) error = systemReason(GetLastError());
+  return error;
 }
 
 std::FILE* openForAppend(const std::filesystem::path& file, std::string& error) {

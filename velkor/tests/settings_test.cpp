@@ -1,6 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <future>
+#include <iostream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "settings.hpp"
 #include "support.hpp"
@@ -120,6 +129,102 @@ TEST(Settings, CarriesOnWithDefaultsWhereNoFileCanBeWritten) {
     ASSERT_EQ(notes.size(), 1u) << file;
     EXPECT_NE(notes[0].find("carrying on with the defaults"), std::string::npos) << notes[0];
   }
+}
+
+// What may lie at the name instead of a settings file: the engine neither blocks on it, nor
+// reads it, nor writes anything through it, and carries on with the defaults saying why.
+struct OddCase {
+  const char* name;
+  // Puts the thing at file; returns the path to load.
+  std::filesystem::path (*plant)(const std::filesystem::path& file);
+  const char* note;
+};
+
+const OddCase kOddCases[] = {
+    {"Folder",
+     [](const std::filesystem::path& file) {
+       std::filesystem::create_directory(file);
+       return file;
+     },
+     "it is a folder"},
+#ifdef _WIN32
+    {"Device", [](const std::filesystem::path&) { return std::filesystem::path(L"NUL"); },
+     "it is a device or pipe"},
+#else
+    {"Device", [](const std::filesystem::path&) { return std::filesystem::path("/dev/null"); },
+     "it is a device"},
+    {"Fifo",
+     [](const std::filesystem::path& file) {
+       EXPECT_EQ(::mkfifo(file.c_str(), 0600), 0);
+       return file;
+     },
+     "it is a FIFO"},
+    {"DanglingLink",
+     [](const std::filesystem::path& file) {
+       std::filesystem::create_symlink(file.parent_path() / "target", file);
+       return file;
+     },
+     "cannot write"},
+    {"LinkToAFolder",
+     [](const std::filesystem::path& file) {
+       std::filesystem::create_directory(file.parent_path() / "sub");
+       std::filesystem::create_directory_symlink(file.parent_path() / "sub", file);
+       return file;
+     },
+     "it is a folder"},
+#endif
+};
+
+class OddFile : public testing::TestWithParam<OddCase> {};
+
+TEST_P(OddFile, IsNotReadOrWrittenAndTheDefaultsHold) {
+  test::TempDir dir;
+  const std::filesystem::path file = GetParam().plant(dir.path() / "velkor.conf");
+  std::vector<std::string> notes;
+  auto load = std::async(std::launch::async, [&] { return loadSettings(file, notes); });
+  if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    std::cerr << "loadSettings blocked on " << GetParam().name << '\n';
+    std::_Exit(1);
+  }
+  const Settings s = load.get();
+  EXPECT_EQ(s.radio, Settings::RadioKind::kSim);
+  EXPECT_EQ(s.model, 2007);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find(GetParam().note), std::string::npos) << notes[0];
+  EXPECT_NE(notes[0].find("carrying on with the defaults"), std::string::npos) << notes[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, OddFile, testing::ValuesIn(kOddCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+TEST(Settings, ADanglingLinkLeavesItsTargetUncreated) {
+  test::TempDir dir;
+  const auto file = dir.path() / "velkor.conf";
+  std::filesystem::create_symlink(dir.path() / "target", file);
+  std::vector<std::string> notes;
+  loadSettings(file, notes);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "target"));
+  EXPECT_TRUE(std::filesystem::is_symlink(file));
+}
+#endif
+
+// Only the lines within the first 64 KiB count; the one the limit cuts through does not.
+TEST(Settings, ReadsAtMostSixtyFourKibibytes) {
+  test::TempDir dir;
+  const auto file = dir.path() / "velkor.conf";
+  std::string text = "radio = rigctld\n";
+  while (text.size() < kMaxSettingsBytes - 8) text += "# filler\n";
+  text += "speed = 9600\n";  // crosses the limit
+  text += std::string(200 * 1024, '#') + "\nmodel = 1\n";
+  std::ofstream(file, std::ios::binary) << text;
+  std::vector<std::string> notes;
+  const Settings s = loadSettings(file, notes);
+  EXPECT_EQ(s.radio, Settings::RadioKind::kRigctld);
+  EXPECT_EQ(s.speed, 4800);
+  EXPECT_EQ(s.model, 2007);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("larger than 64 KiB"), std::string::npos) << notes[0];
 }
 
 }  // namespace
