@@ -1,6 +1,11 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -15,6 +20,7 @@
 #include <vector>
 
 #include "../common/tcp_client_contract.hpp"
+#include "platform/posix/tcp_owner.hpp"
 #include "platform/qt/qt_event_pump.hpp"
 #include "platform/qt/qt_tcp_client.hpp"
 #include "support.hpp"
@@ -153,6 +159,153 @@ TEST_F(QtTcpClientTest, HugeReplyIsTakenInBoundedPiecesAndWaitsInTheKernel) {
       arrivals, lag.MaxWallMs(), lag.MaxCpuMs(), memory.Text().c_str(),
       static_cast<double>(sentWhileWaiting) / (1 << 20));
 }
+
+// The kernel's tables as /proc/net/tcp and tcp6 print them, for our end at
+// 127.0.0.1:40000 connected to 127.0.0.1:9000 (0x2328).
+constexpr std::string_view kHeading =
+    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+    "timeout inode\n";
+
+struct OwnerCase {
+  const char* name;
+  std::string tcp, tcp6;
+  std::optional<uid_t> owner;
+};
+
+class ServerOwnerTable : public ::testing::TestWithParam<OwnerCase> {};
+
+TEST_P(ServerOwnerTable, FindsTheSocketServingOurConnection) {
+  const TcpEnds ends{0x7F000001, 40000, 0x7F000001, 9000};
+  EXPECT_EQ(ServerOwner(std::string(kHeading) + GetParam().tcp,
+                        std::string(kHeading) + GetParam().tcp6, ends),
+            GetParam().owner);
+}
+
+std::string Row(const char* local, const char* remote, const char* state, int uid) {
+  return std::string("   0: ") + local + " " + remote + " " + state +
+         " 00000000:00000000 00:00000000 00000000 " + std::to_string(uid) + "        0 1 1\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    QtTcpClient, ServerOwnerTable,
+    ::testing::Values(
+        // Our own end (uid 1000) is never taken for the server's.
+        OwnerCase{"Accepted",
+                  Row("0100007F:9C40", "0100007F:2328", "01", 1000) +
+                      Row("0100007F:2328", "0100007F:9C40", "01", 65534) +
+                      Row("0100007F:2328", "00000000:0000", "0A", 1000),
+                  "", 65534},
+        OwnerCase{"ListeningOnly", Row("0100007F:2328", "00000000:0000", "0A", 1001), "", 1001},
+        OwnerCase{"ListeningOnAnyAddress", Row("00000000:2328", "00000000:0000", "0A", 1002), "",
+                  1002},
+        OwnerCase{"DualStackAccepted", "",
+                  Row("0000000000000000FFFF00000100007F:2328",
+                      "0000000000000000FFFF00000100007F:9C40", "01", 1003) +
+                      Row("00000000000000000000000000000000:2328",
+                          "00000000000000000000000000000000:0000", "0A", 1004),
+                  1003},
+        OwnerCase{"DualStackListening", "",
+                  Row("00000000000000000000000000000000:2328",
+                      "00000000000000000000000000000000:0000", "0A", 1004),
+                  1004},
+        OwnerCase{"OtherPortsAndAddresses",
+                  Row("0100007F:2329", "00000000:0000", "0A", 1) +
+                      Row("0200007F:2328", "00000000:0000", "0A", 2) +
+                      Row("0100007F:2328", "0100007F:9C41", "01", 3),
+                  Row("00000000000000000000000001000000:2328",
+                      "00000000000000000000000000000000:0000", "0A", 4),
+                  std::nullopt},
+        OwnerCase{"Garbage", "0: zz:yy 01 x\n\n   1: 0100007F:2328\n", "\xff\xfe", std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A listener of another user: the connection is dropped before a byte goes
+// out and fails as an attempt does, saying who holds the port. IPv4 alone,
+// and IPv6 taking IPv4 too.
+class ForeignListener : public ::testing::TestWithParam<int> {};
+
+TEST_P(ForeignListener, IsRefusedNamingItsUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
+  int ports[2], counts[2];
+  ASSERT_EQ(::pipe(ports), 0);
+  ASSERT_EQ(::pipe(counts), 0);
+  const int family = GetParam();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::alarm(30);
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    const int fd = ::socket(family, SOCK_STREAM, 0);
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (family == AF_INET) {
+      auto* in = reinterpret_cast<sockaddr_in*>(&address);
+      in->sin_family = AF_INET;
+      in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      length = sizeof *in;
+    } else {
+      auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+      in6->sin6_family = AF_INET6;
+      in6->sin6_addr = in6addr_any;
+      const int no = 0;
+      ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+      length = sizeof *in6;
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 1) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ::_exit(3);
+    }
+    const std::uint16_t port =
+        ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
+                                : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    if (::write(ports[1], &port, sizeof port) != sizeof port) ::_exit(4);
+    const int peer = ::accept(fd, nullptr, nullptr);
+    // Everything the client sends, until it goes.
+    char buffer[256];
+    int total = 0;
+    for (ssize_t n; (n = ::read(peer, buffer, sizeof buffer)) > 0;) total += static_cast<int>(n);
+    if (::write(counts[1], &total, sizeof total) != sizeof total) ::_exit(5);
+    ::_exit(0);
+  }
+  ::close(ports[1]);
+  ::close(counts[1]);
+  std::uint16_t port = 0;
+  ASSERT_EQ(::read(ports[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+
+  QtEventPump pump;
+  QtTcpClient client;
+  int number = 0;
+  std::string description;
+  bool connected = false;
+  client.SetEvents({.connected = [&] { connected = true; },
+                    .closed = nullptr,
+                    .dataArrival = nullptr,
+                    .error =
+                        [&](int n, const std::string& text) {
+                          number = n;
+                          description = text;
+                        }});
+  client.Connect("127.0.0.1", port);
+  EXPECT_TRUE(test::PumpUntil(pump, [&] { return number != 0 || connected; }));
+  EXPECT_FALSE(connected);
+  EXPECT_EQ(number, 10013);
+  EXPECT_EQ(description, "127.0.0.1:" + std::to_string(port) +
+                             " lo ocupa un programa de otro usuario (" + UserText(65534) +
+                             "), no el motor");
+  EXPECT_EQ(client.State(), sck::kError);
+  EXPECT_THROW(client.SendData("SETPORT COM1"), PortError);
+  int received = -1;
+  EXPECT_EQ(::read(counts[0], &received, sizeof received), static_cast<ssize_t>(sizeof received));
+  EXPECT_EQ(received, 0);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ports[0]);
+  ::close(counts[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(QtTcpClient, ForeignListener, ::testing::Values(AF_INET, AF_INET6),
+                         [](const auto& info) {
+                           return std::string(info.param == AF_INET ? "IPv4" : "DualStack");
+                         });
 
 }  // namespace
 }  // namespace pasotune

@@ -5,6 +5,9 @@
 #include <QSignalBlocker>
 #include <QTcpSocket>
 
+#include <unistd.h>
+
+#include "platform/posix/tcp_owner.hpp"
 #include "platform/text.hpp"
 
 namespace pasotune {
@@ -13,6 +16,8 @@ namespace {
 
 // The texts the Winsock-shaped core already knows from the simulation.
 constexpr const char* kWrongState = "Estado de conexión incorrecto";
+// Winsock's "permission denied": the port is another user's.
+constexpr int kForeignHolder = 10013;
 
 struct WinsockError {
   int number;
@@ -31,6 +36,24 @@ WinsockError ToWinsock(QAbstractSocket::SocketError error, const QString& qtText
       return {10053,
               qtText.isEmpty() ? std::string("Connection is aborted") : qtText.toStdString()};
   }
+}
+
+// Why the peer of a fresh connection is not to be trusted: a program of
+// another user holds the address and port, where our own engine was meant
+// to listen. Empty for a peer of our own user, or one the system's tables
+// do not show (a peer on another machine).
+std::string ForeignHolder(const QTcpSocket& socket) {
+  bool localOk = false, peerOk = false;
+  TcpEnds ends;
+  ends.localIp = socket.localAddress().toIPv4Address(&localOk);
+  ends.peerIp = socket.peerAddress().toIPv4Address(&peerOk);
+  ends.localPort = socket.localPort();
+  ends.peerPort = socket.peerPort();
+  if (!localOk || !peerOk) return "";
+  const std::optional<uid_t> owner = ServerOwner(ends);
+  if (!owner || *owner == ::geteuid()) return "";
+  return socket.peerAddress().toString().toStdString() + ":" + std::to_string(ends.peerPort) +
+         " lo ocupa un programa de otro usuario (" + UserText(*owner) + "), no el motor";
 }
 
 }  // namespace
@@ -54,6 +77,21 @@ void QtTcpClient::WireSocket() {
   // note what happened and queue the event, so no handler of the core ever
   // runs inside one of our calls.
   QObject::connect(socket_.get(), &QTcpSocket::connected, context_.get(), [this] {
+    // Nothing is said to a port another user holds: it fails as a refused
+    // attempt would, saying who holds it.
+    if (const std::string holder = ForeignHolder(*socket_); !holder.empty()) {
+      {
+        const QSignalBlocker block(socket_.get());
+        socket_->abort();
+      }
+      ended_ = true;
+      Post([this, holder] {
+        if (state_ != sck::kConnecting) return;
+        state_ = sck::kError;
+        RaiseError(kForeignHolder, holder);
+      });
+      return;
+    }
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     Post([this] {
       if (state_ != sck::kConnecting) return;
