@@ -202,7 +202,7 @@ TEST(Settings, LoadingRemovesWhatAKilledSaveLeftAndNothingElse) {
   w.folder.Write("config.txt", "Puerto=COM4\r\nCTCSS=100.0\r\n");
   const std::string leftover = "config.txt.0123456789abcdef.tmp";
   const std::vector<std::string> others = {
-      "config.txt.0123456789ABCDEF.tmp", "config.txt.0123456789abcde.tmp",
+      "config.txt.0123456789abcdeg.tmp", "config.txt.0123456789abcde.tmp",
       "config.txt.0123456789abcdef.tmp.bak", "otro.txt.0123456789abcdef.tmp", "Velkor.exe"};
   w.folder.Write(leftover, "Puerto=COM9\r\n");
   for (const auto& name : others) w.folder.Write(name, "x");

@@ -134,7 +134,7 @@ TEST(StdFiles, RemovesLeftoversOfExactlyTheNamesAWriteMakes) {
   const std::string asFolder = StdFiles::TemporaryName(config, 2);
   fs::create_directory(Native(asFolder));
   const std::set<std::string> others = {
-      "config.txt.FEDCBA9876543210.tmp", "config.txt.fedcba987654321.tmp",
+      "config.txt.fedcba987654321g.tmp", "config.txt.fedcba987654321.tmp",
       "config.txt.fedcba9876543210.tmpx", "xconfig.txt.fedcba9876543210.tmp"};
   for (const auto& name : others) Put(folder / name, "x");
 

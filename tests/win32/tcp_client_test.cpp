@@ -198,5 +198,30 @@ TEST_F(WinsockTcpClientTest, UntakenDataWaitsInTheKernelNotHere) {
               static_cast<double>(sentWhileWaiting) / (1 << 20));
 }
 
+// The check that keeps the client off a port another user holds finds the
+// program serving a connection: here this very process, before and after it
+// accepts. (A listener of another user needs a second account, which a Wine
+// prefix does not have; the Linux adapter's tests cover that side.)
+TEST(WinsockServerProcess, FindsTheProcessServingTheConnection) {
+  test::Win32TcpHost host;  // Winsock started, a listener on a free port
+  ASSERT_TRUE(host.Listen());
+  test::Socket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(host.port));
+  ASSERT_EQ(::connect(client.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const auto found = WinsockTcpClient::ServerProcess(client.Get());
+  ASSERT_TRUE(found.has_value()) << "the connection is not in the TCP table";
+  if (*found == 0 && ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+    // The client then takes the peer as its own user's.
+    GTEST_SKIP() << "Wine's TCP table names no owning process";
+  }
+  EXPECT_EQ(found, ::GetCurrentProcessId());
+  ASSERT_TRUE(host.AcceptPeer());
+  EXPECT_EQ(WinsockTcpClient::ServerProcess(client.Get()), ::GetCurrentProcessId());
+  EXPECT_EQ(WinsockTcpClient::ServerProcess(INVALID_SOCKET), std::nullopt);
+}
+
 }  // namespace
 }  // namespace pasotune

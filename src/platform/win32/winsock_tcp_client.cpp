@@ -1,9 +1,13 @@
 #include "platform/win32/winsock_tcp_client.hpp"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/text.hpp"
 #include "platform/win32/wide_text.hpp"
+
+// After windows.h, which they need.
+#include <iphlpapi.h>
 
 namespace pasotune {
 
@@ -11,6 +15,8 @@ namespace {
 
 // The texts the Winsock-shaped core already knows from the simulation.
 constexpr const char* kWrongState = "Estado de conexión incorrecto";
+// Winsock's "permission denied": the port is another user's.
+constexpr int kForeignHolder = 10013;
 
 // Our own notes to ourselves: wParam is the connection's generation.
 constexpr UINT kConnectFailed = WM_APP;  // lParam: the Winsock error
@@ -39,6 +45,60 @@ WinsockError ToWinsock(int error) {
   }
 }
 
+// The user a process runs as, or nothing when it cannot be asked.
+std::optional<std::vector<BYTE>> ProcessUser(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  const bool ok = size && ::GetTokenInformation(token, TokenUser, user.data(), size, &size);
+  ::CloseHandle(token);
+  if (!ok) return std::nullopt;
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  return std::vector<BYTE>(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + ::GetLengthSid(sid));
+}
+
+std::string AccountName(std::vector<BYTE>& sid) {
+  wchar_t name[256], domain[256];
+  DWORD nameSize = 256, domainSize = 256;
+  SID_NAME_USE use;
+  if (!::LookupAccountSidW(nullptr, sid.data(), name, &nameSize, domain, &domainSize, &use)) {
+    return "";
+  }
+  return WideToUtf8(std::wstring(domain) + L"\\" + name);
+}
+
+// Why the peer of a fresh connection is not to be trusted: a program of
+// another user holds the address and port, where our own engine was meant
+// to listen. Empty for a program of our own user, or one the system's
+// table does not show (a peer on another machine).
+std::string ForeignHolder(SOCKET s) {
+  const std::optional<DWORD> pid = WinsockTcpClient::ServerProcess(s);
+  if (!pid || *pid == 0 || *pid == ::GetCurrentProcessId()) return "";
+  std::string who = "pid " + std::to_string(*pid);
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *pid);
+  if (process == nullptr) {
+    // A process we may not even ask is not ours; one that has gone took
+    // its socket with it.
+    if (::GetLastError() != ERROR_ACCESS_DENIED) return "";
+  } else {
+    auto theirs = ProcessUser(process);
+    ::CloseHandle(process);
+    auto ours = ProcessUser(::GetCurrentProcess());
+    if (!theirs || !ours) return "";
+    if (::EqualSid(theirs->data(), ours->data())) return "";
+    if (const std::string name = AccountName(*theirs); !name.empty()) who += ", " + name;
+  }
+  sockaddr_in peer{};
+  int length = sizeof peer;
+  ::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length);
+  char address[INET_ADDRSTRLEN] = "";
+  ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+  return std::string(address) + ":" + std::to_string(ntohs(peer.sin_port)) +
+         " lo ocupa un programa de otro usuario (" + who + "), no el motor";
+}
+
 struct AddressList {
   addrinfo* list = nullptr;
   ~AddressList() {
@@ -47,6 +107,47 @@ struct AddressList {
 };
 
 }  // namespace
+
+std::optional<DWORD> WinsockTcpClient::ServerProcess(SOCKET connected) {
+  sockaddr_in local{}, peer{};
+  int length = sizeof local;
+  if (::getsockname(connected, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+      local.sin_family != AF_INET) {
+    return std::nullopt;
+  }
+  length = sizeof peer;
+  if (::getpeername(connected, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      peer.sin_family != AF_INET) {
+    return std::nullopt;
+  }
+  std::vector<BYTE> buffer;
+  DWORD size = 0;
+  DWORD result = ERROR_INSUFFICIENT_BUFFER;
+  for (int tries = 0; tries < 5 && result == ERROR_INSUFFICIENT_BUFFER; ++tries) {
+    buffer.resize(size);
+    result = ::GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET,
+                                   TCP_TABLE_OWNER_PID_ALL, 0);
+  }
+  if (result != NO_ERROR) return std::nullopt;
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  std::optional<DWORD> accepted, listening;
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    // Addresses and ports in network order, as in the socket's own.
+    const bool atPeer = static_cast<u_short>(row.dwLocalPort) == peer.sin_port;
+    if (row.dwState == MIB_TCP_STATE_LISTEN) {
+      if (!listening && atPeer &&
+          (row.dwLocalAddr == 0 || row.dwLocalAddr == peer.sin_addr.s_addr)) {
+        listening = row.dwOwningPid;
+      }
+    } else if (!accepted && atPeer && row.dwLocalAddr == peer.sin_addr.s_addr &&
+               row.dwRemoteAddr == local.sin_addr.s_addr &&
+               static_cast<u_short>(row.dwRemotePort) == local.sin_port) {
+      accepted = row.dwOwningPid;
+    }
+  }
+  return accepted ? accepted : listening;
+}
 
 WinsockTcpClient::Winsock::Winsock() {
   WSADATA data;
@@ -170,6 +271,12 @@ bool WinsockTcpClient::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (state_ != sck::kConnecting) break;
       if (error != 0) {
         Failed(error);
+      } else if (const std::string holder = ForeignHolder(socket_); !holder.empty()) {
+        // Nothing is said to a port another user holds: it fails as a
+        // refused attempt would, saying who holds it.
+        DropSocket();
+        state_ = sck::kError;
+        RaiseError(kForeignHolder, holder);
       } else {
         state_ = sck::kConnected;
         RaiseConnected();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/ports.hpp"
@@ -38,6 +39,12 @@ class WinsockTcpClient : public TcpClient {
   // however much it says, the program's memory stays bounded.
   static constexpr std::size_t kMaxTake = 64 * 1024;
   static constexpr std::size_t kMaxUnsent = 1024 * 1024;
+
+  // The process serving a connected socket's peer on this machine: the one
+  // owning the socket that accepted it, else the listener on the peer's
+  // address and port, by the system's TCP table. Nothing when the table
+  // does not show it.
+  static std::optional<DWORD> ServerProcess(SOCKET connected);
 
  private:
   struct Winsock {
