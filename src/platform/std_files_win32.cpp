@@ -16,8 +16,9 @@
 #include <windows.h>
 // After windows.h, which they need.
 #include <aclapi.h>
-#include <sddl.h>
 #undef MessageBox
+
+#include "platform/win32/process_user.hpp"
 
 namespace pasotune {
 
@@ -306,20 +307,6 @@ void StdFiles::WriteBytes(const std::string& path, std::string_view bytes) {
 
 namespace {
 
-// The user this process runs as; empty when the system cannot say.
-std::vector<BYTE> OwnUser() {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  DWORD size = 0;
-  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> user(size);
-  const bool ok = size && ::GetTokenInformation(token, TokenUser, user.data(), size, &size);
-  ::CloseHandle(token);
-  if (!ok) return {};
-  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-  return std::vector<BYTE>(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + ::GetLengthSid(sid));
-}
-
 bool OwnedBy(HANDLE h, const std::vector<BYTE>& user) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -348,7 +335,7 @@ void StdFiles::RemoveLeftovers(const std::string& path) {
   HANDLE search = ::FindFirstFileExW((target + L".*.tmp").c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return;
-  const std::vector<BYTE> user = OwnUser();
+  const std::vector<BYTE> user = ProcessUser(::GetCurrentProcess()).value_or(std::vector<BYTE>{});
   const std::string narrowName = Utf8(name.c_str(), static_cast<int>(name.size()));
   do {
     const std::string entry = Utf8(found.cFileName, static_cast<int>(::wcslen(found.cFileName)));

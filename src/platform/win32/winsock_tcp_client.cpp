@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/text.hpp"
+#include "platform/win32/process_user.hpp"
 #include "platform/win32/wide_text.hpp"
 
 // After windows.h, which they need.
@@ -43,20 +44,6 @@ WinsockError ToWinsock(int error) {
     default:
       return {10053, error == 0 ? std::string("Connection is aborted") : SystemErrorText(error)};
   }
-}
-
-// The user a process runs as, or nothing when it cannot be asked.
-std::optional<std::vector<BYTE>> ProcessUser(HANDLE process) {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
-  DWORD size = 0;
-  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> user(size);
-  const bool ok = size && ::GetTokenInformation(token, TokenUser, user.data(), size, &size);
-  ::CloseHandle(token);
-  if (!ok) return std::nullopt;
-  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-  return std::vector<BYTE>(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + ::GetLengthSid(sid));
 }
 
 std::string AccountName(std::vector<BYTE>& sid) {
