@@ -56,6 +56,7 @@ void Connection::Conectar() {
     ~Fin() { intentando = antes; }
   } fin{intentando_, intentando_};
   intentando_ = true;
+  puertoAjenoAvisado_ = false;
   for (int attempt = 1; attempt <= engine::kConnectAttempts; ++attempt) {
     if (p_.tcp.State() != sck::kClosed) {
       p_.tcp.Close();
@@ -139,12 +140,15 @@ void Connection::WinsockHamlib_DataArrival(long /*bytesTotal*/) {
   if (line.find(engine::kReplyReady) != std::string::npos) m_.Conectado = true;
 }
 
-void Connection::WinsockHamlib_Error(int /*number*/, const std::string& description) {
+void Connection::WinsockHamlib_Error(int number, const std::string& description) {
   if (!intentando_) {
     MostrarConectable();
     form_.HPORT.SetEnabled(true);
   }
-  ch_.AgregarLog(ErrorLine(description));
+  // Whose the port is does not change between attempts: say it once.
+  const bool repetido = number == sck::kForeignHolder && intentando_ && puertoAjenoAvisado_;
+  if (number == sck::kForeignHolder) puertoAjenoAvisado_ = true;
+  if (!repetido) ch_.AgregarLog(ErrorLine(description));
   if (p_.tcp.State() != sck::kClosed) p_.tcp.Close();
 }
 

@@ -36,7 +36,8 @@ class Connection {
   Module1& m_;
   Platform& p_;
   Channel& ch_;
-  bool intentando_ = false;  // the connection attempts are under way
+  bool intentando_ = false;          // the connection attempts are under way
+  bool puertoAjenoAvisado_ = false;  // this sequence said whose the port is
 };
 
 // Removes every CR LF pair, left to right in one pass; lone CR or LF stay.

@@ -42,6 +42,9 @@ inline constexpr int kConnecting = 6;
 inline constexpr int kConnected = 7;
 inline constexpr int kClosing = 8;
 inline constexpr int kError = 9;
+// Winsock's "permission denied": an error event with this number says the
+// listener is another user's program, not the engine.
+inline constexpr int kForeignHolder = 10013;
 }  // namespace sck
 
 // A TCP client shaped like the Winsock control. Events are raised from the

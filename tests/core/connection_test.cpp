@@ -135,6 +135,22 @@ TEST_F(Connection, AnEngineSlowToListenLinksAndOneClickDisconnects) {
   ExpectConnectable();
 }
 
+// Another user's program listening on the port fails every attempt; the log
+// says whose it is once, then that no link was made.
+TEST_F(Connection, APortHeldByAnotherUserIsNamedOnce) {
+  constexpr char kHolder[] =
+      "127.0.0.1:9000 lo ocupa un programa de otro usuario (uid 65534, nobody)";
+  w.engine.foreignHolder = kHolder;
+  Click();
+  EXPECT_THAT(w.Log(), ElementsAre(std::string("Error: ") + kHolder, kGivenUp));
+  EXPECT_FALSE(w.m.Conectado);
+  EXPECT_EQ(w.engine.Received(), "");
+  ExpectConnectable();
+  Click();
+  EXPECT_THAT(w.Log(), ElementsAre(std::string("Error: ") + kHolder, kGivenUp,
+                                   std::string("Error: ") + kHolder, kGivenUp));
+}
+
 TEST_F(Connection, ASecondClickDuringTheSequenceDisconnectsAndTheLoopGivesUp) {
   w.engine.refuse = false;
   w.After(700, [&] { Click(); });

@@ -16,8 +16,6 @@ namespace {
 
 // The texts the Winsock-shaped core already knows from the simulation.
 constexpr const char* kWrongState = "Estado de conexión incorrecto";
-// Winsock's "permission denied": the port is another user's.
-constexpr int kForeignHolder = 10013;
 
 struct WinsockError {
   int number;
@@ -88,7 +86,7 @@ void QtTcpClient::WireSocket() {
       Post([this, holder] {
         if (state_ != sck::kConnecting) return;
         state_ = sck::kError;
-        RaiseError(kForeignHolder, holder);
+        RaiseError(sck::kForeignHolder, holder);
       });
       return;
     }

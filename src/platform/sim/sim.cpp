@@ -115,7 +115,10 @@ void TcpClient::Connect(const std::string& host, int port) {
   const bool reachable = host == "127.0.0.1" && port == 9000;
   loop_.After(peer_.connectLatencyMs, [this, attempt, reachable] {
     if (attempt != attempt_ || state_ != sck::kConnecting) return;
-    if (reachable && peer_.Listening()) {
+    if (reachable && peer_.foreignHolder) {
+      state_ = sck::kError;
+      RaiseError(sck::kForeignHolder, *peer_.foreignHolder);
+    } else if (reachable && peer_.Listening()) {
       state_ = sck::kConnected;
       peer_.client_ = this;
       ++peer_.accepted_;

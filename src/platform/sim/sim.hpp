@@ -75,6 +75,8 @@ class Peer {
   void SetListening(bool on) { listening_ = on; }
   // When not listening: refuse attempts (error event) or leave them hanging.
   bool refuse = true;
+  // Another user's program holds the port: every attempt fails with this.
+  std::optional<std::string> foreignHolder;
   double connectLatencyMs = 1;
   double replyLatencyMs = 1;
 

@@ -16,8 +16,6 @@ namespace {
 
 // The texts the Winsock-shaped core already knows from the simulation.
 constexpr const char* kWrongState = "Estado de conexión incorrecto";
-// Winsock's "permission denied": the port is another user's.
-constexpr int kForeignHolder = 10013;
 
 // Our own notes to ourselves: wParam is the connection's generation.
 constexpr UINT kConnectFailed = WM_APP;  // lParam: the Winsock error
@@ -263,7 +261,7 @@ bool WinsockTcpClient::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         // refused attempt would, saying who holds it.
         DropSocket();
         state_ = sck::kError;
-        RaiseError(kForeignHolder, holder);
+        RaiseError(sck::kForeignHolder, holder);
       } else {
         state_ = sck::kConnected;
         RaiseConnected();
