@@ -24,6 +24,8 @@ Pasotune::Pasotune(Platform& p)
   form.Command4.click = [this] { tones.Command4_Click(); };
   form.ComboST.click = [this] { tones.ComboST_Click(); };
   form.txtDDE.change = [this] { follower.txtDDE_Change(); };
+  form.txtDDE.linkOpen = [this] { follower.txtDDE_LinkOpen(); };
+  form.txtDDE.linkClose = [this] { follower.txtDDE_LinkClose(); };
   p.tcp.SetEvents({
       .connected = [this] { connection.WinsockHamlib_Connect(); },
       .closed = [this] { connection.WinsockHamlib_Close(); },
@@ -38,6 +40,7 @@ Pasotune::Pasotune(Platform& p)
 Pasotune::~Pasotune() {
   platform.tcp.SetEvents({});
   platform.tracker.Close();
+  platform.tracker.SetPresence({});
   if (timer1_) platform.pump.StopTimer(timer1_);
   if (timer2_) platform.pump.StopTimer(timer2_);
 }
@@ -53,6 +56,13 @@ void Pasotune::BindTimer(Timer& timer, EventPump::TimerId& id) {
 }
 
 void Pasotune::BindTrackerLink() {
+  platform.tracker.SetPresence([this](bool linked) {
+    if (linked) {
+      form.txtDDE.LinkOpened();
+    } else {
+      form.txtDDE.LinkClosed();
+    }
+  });
   form.txtDDE.linkModeChanged = [this] {
     platform.tracker.Close();
     if (form.txtDDE.LinkMode() != 1) return;

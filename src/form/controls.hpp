@@ -246,8 +246,19 @@ class LinkTextBox {
       throw;
     }
   }
+  // From the link, which follows the tracker once set to 1: it came (back)
+  // and is linked, or it went away.
+  void LinkOpened() {
+    linkMode_ = 1;
+    if (linkOpen) linkOpen();
+  }
+  void LinkClosed() {
+    if (linkClose) linkClose();
+  }
   std::function<void()> change;
   std::function<void()> linkModeChanged;
+  std::function<void()> linkOpen;
+  std::function<void()> linkClose;
   Observer changed;
 
  private:

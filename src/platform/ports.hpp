@@ -91,13 +91,32 @@ class TcpClient {
 class TrackerLink {
  public:
   using Update = std::function<void(const std::string& text)>;
+  // true: the tracker came (back) and is linked; false: it went away.
+  using Presence = std::function<void(bool linked)>;
   virtual ~TrackerLink() = default;
+  // Told, through the pump, when the tracker of an open link comes or goes.
+  void SetPresence(Presence onPresence) { presence_ = std::move(onPresence); }
+
   // Throws PortError at once when the tracker is absent. Once open, the
   // item's whole text arrives through the pump on every update, the current
   // value first; of several updates waiting at once only the newest.
+  // Unless the names themselves are refused, the link then follows the
+  // tracker until Close, also when Open threw: each time it comes back it is
+  // linked again, told to the presence handler, and its current value
+  // arrives like any update; when it goes away the presence handler hears
+  // that too.
   virtual void Open(const std::string& service, const std::string& topic, const std::string& item,
                     Update onUpdate) = 0;
-  virtual void Close() = 0;  // drops the link, if any
+  virtual void Close() = 0;  // drops the link, if any, and stops following
+
+ protected:
+  void RaisePresence(bool linked) {
+    // A copy: the handler may replace it.
+    if (const Presence p = presence_) p(linked);
+  }
+
+ private:
+  Presence presence_;
 };
 
 class Processes {

@@ -26,6 +26,14 @@ Follower::~Follower() {
   if (siguiente_) p_.pump.StopTimer(siguiente_);
 }
 
+void Follower::txtDDE_LinkOpen() {
+  ch_.AgregarLog(std::string(kEnlazado));
+}
+
+void Follower::txtDDE_LinkClose() {
+  ch_.AgregarLog(std::string(kSeHaIdo));
+}
+
 void Follower::txtDDE_Change() {
   const std::string& registro = form_.txtDDE.Text();
   if (registro.size() > kMaxRegistro) {

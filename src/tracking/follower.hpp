@@ -12,6 +12,9 @@
 namespace pasotune {
 
 inline constexpr std::string_view kTituloPrograma = "Pasotune";
+// The tracker linked by itself after start-up, and the tracker gone.
+inline constexpr std::string_view kEnlazado = "Enlazado con Orbitron";
+inline constexpr std::string_view kSeHaIdo = "Orbitron se ha ido: sin datos de seguimiento";
 
 class Follower {
  public:
@@ -30,6 +33,10 @@ class Follower {
   // waiting. So the checks never nest, the radio ends on the newest values,
   // and a handler whose pause a record interrupts waits for one pass at most.
   void txtDDE_Change();
+  // The tracker came (back) and is linked, or went away; the link follows
+  // it by itself, so the user only reads it in the log.
+  void txtDDE_LinkOpen();
+  void txtDDE_LinkClose();
   void Timer2_Timer();
   // The close sequence has begun: nothing more goes to the engine, so the
   // close is over within its own pauses whatever the tracker does.

@@ -187,27 +187,52 @@ void TcpClient::PeerClosed(std::uint64_t connection) {
 void Tracker::Open(const std::string& s, const std::string& t, const std::string& i,
                    Update onUpdate) {
   Close();
-  if (!running) throw PortError("No tracker is running");
   service = s;
   topic = t;
   item = i;
-  ++opens_;
+  following_ = true;
   subscriber_ = std::move(onUpdate);
+  if (!running) throw PortError("No tracker is running");
+  ++opens_;
+  linked_ = true;
   if (hasValue_) Publish(value_);
 }
 
 void Tracker::Close() {
   subscriber_ = nullptr;
+  following_ = false;
+  linked_ = false;
   ++generation_;
+}
+
+void Tracker::Later(std::function<void()> fn) {
+  loop_.After(latencyMs, [this, gen = generation_, fn = std::move(fn)] {
+    if (gen == generation_) fn();
+  });
 }
 
 void Tracker::Publish(std::string text) {
   value_ = text;
   hasValue_ = true;
-  if (!subscriber_) return;
-  loop_.After(latencyMs, [this, gen = generation_, text = std::move(text)] {
-    if (gen == generation_ && subscriber_) subscriber_(text);
+  if (!linked_) return;
+  Later([this, text = std::move(text)] {
+    if (const Update update = subscriber_) update(text);
   });
+}
+
+void Tracker::Start() {
+  running = true;
+  if (!following_ || linked_) return;
+  linked_ = true;
+  Later([this] { RaisePresence(true); });
+  if (hasValue_) Publish(value_);
+}
+
+void Tracker::Stop() {
+  running = false;
+  if (!linked_) return;
+  linked_ = false;
+  Later([this] { RaisePresence(false); });
 }
 
 // ---- Processes ----

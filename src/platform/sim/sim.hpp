@@ -141,6 +141,8 @@ class TcpClient : public pasotune::TcpClient {
 class Tracker : public TrackerLink {
  public:
   explicit Tracker(Loop& loop) : loop_(loop) {}
+  // Whether the tracker runs; set it before the link opens, and script its
+  // coming and going afterwards with Start and Stop.
   bool running = true;
   double latencyMs = 1;
   void Open(const std::string& service, const std::string& topic, const std::string& item,
@@ -148,15 +150,24 @@ class Tracker : public TrackerLink {
   void Close() override;
   // The tracker's item takes a new value; an open link delivers it.
   void Publish(std::string text);
+  // The tracker starts, or comes back: a link that follows it links again.
+  void Start();
+  // The tracker ends: a link to it hears that it has gone.
+  void Stop();
   int Opens() const { return opens_; }
-  bool Linked() const { return static_cast<bool>(subscriber_); }
+  bool Linked() const { return linked_; }
   std::string service, topic, item;  // of the last open
 
  private:
+  // Runs fn after the latency unless the link is closed or opened again.
+  void Later(std::function<void()> fn);
+
   Loop& loop_;
   std::string value_;
   bool hasValue_ = false;
   Update subscriber_;
+  bool following_ = false;
+  bool linked_ = false;
   std::uint64_t generation_ = 0;
   int opens_ = 0;
 };
