@@ -10,6 +10,7 @@
 #include <QDBusServiceWatcher>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -224,6 +225,106 @@ TEST_F(DBusTrackerLinkTest, HandlerMayReopenFromInsideAnUpdate) {
   ASSERT_TRUE(WaitFor(got, 4));
   test::PumpFor(pump, 100);
   EXPECT_EQ(got, (Texts{"R0", "R0", "R0", "C"}));
+}
+
+// What the link hands over, presence included: "+" linked, "-" gone.
+struct Heard {
+  Texts got;
+  void Into(DBusTrackerLink& link) {
+    link.SetPresence([this](bool linked) { got.push_back(linked ? "+" : "-"); });
+  }
+  TrackerLink::Update Update() {
+    return [this](const std::string& t) { got.push_back(t); };
+  }
+};
+
+// pasotune-feed --once value on its own, to be killed without a word.
+pid_t SpawnFeed(const std::string& service, const std::string& value) {
+  std::vector<std::string> args{FEED_PATH, "--once", value, "--quiet", "--service", service};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, FEED_PATH, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  return pid;
+}
+
+TEST_F(DBusTrackerLinkTest, TrackerStartedLateGoneAndBackIsFollowedInOrder) {
+  Heard heard;
+  heard.Into(link);
+  try {
+    link.Open("Late", "Tracking", "TrackingData", heard.Update());
+    ADD_FAILURE() << "opened an absent tracker";
+  } catch (const PortError& e) {
+    EXPECT_NE(std::string(e.what()).find("No tracker is running"), std::string::npos) << e.what();
+  }
+  test::PumpFor(pump, 100);
+  EXPECT_EQ(heard.got, Texts{});
+
+  std::optional<test::PrivateTracker> late;
+  late.emplace(QStringLiteral("L0"), QStringLiteral("Late"));
+  ASSERT_TRUE(late->StartError().isEmpty());
+  ASSERT_TRUE(WaitFor(heard.got, 2));
+  (*late)->Publish(QStringLiteral("A"));
+  ASSERT_TRUE(WaitFor(heard.got, 3));
+  late.reset();  // it leaves the bus
+  ASSERT_TRUE(WaitFor(heard.got, 4));
+  late.emplace(QStringLiteral("L1"), QStringLiteral("Late"));
+  ASSERT_TRUE(WaitFor(heard.got, 6));
+  (*late)->Publish(QStringLiteral("B"));
+  ASSERT_TRUE(WaitFor(heard.got, 7));
+  late.reset();
+  late.emplace(QStringLiteral("L2"), QStringLiteral("Late"));  // gone and back at once
+  ASSERT_TRUE(WaitFor(heard.got, 10));
+  test::PumpFor(pump, 100);
+  EXPECT_EQ(heard.got, (Texts{"+", "L0", "A", "-", "+", "L1", "B", "-", "+", "L2"}));
+
+  // Closed: it comes and goes unheard.
+  link.Close();
+  late.reset();
+  late.emplace(QStringLiteral("L3"), QStringLiteral("Late"));
+  test::PumpFor(pump, 300);
+  EXPECT_EQ(heard.got.size(), 10u);
+}
+
+TEST_F(DBusTrackerLinkTest, KilledTrackerIsGoneAndARestartedOneLinks) {
+  Heard heard;
+  heard.Into(link);
+  const pid_t first = SpawnFeed("Killed", "K0");
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(test::PumpUntil(pump, [&] {
+    try {
+      link.Open("Killed", "Tracking", "TrackingData", heard.Update());
+      return true;
+    } catch (const PortError&) {
+      return false;
+    }
+  }));
+  ASSERT_TRUE(WaitFor(heard.got, 1));
+  ::kill(first, SIGKILL);
+  ::waitpid(first, nullptr, 0);
+  ASSERT_TRUE(WaitFor(heard.got, 2)) << "the bus tells when its owner dies";
+  const pid_t second = SpawnFeed("Killed", "K1");
+  ASSERT_GT(second, 0);
+  ASSERT_TRUE(WaitFor(heard.got, 4));
+  ::kill(second, SIGTERM);
+  ::waitpid(second, nullptr, 0);
+  ASSERT_TRUE(WaitFor(heard.got, 5));
+  EXPECT_EQ(heard.got, (Texts{"K0", "-", "+", "K1", "-"}));
+}
+
+// A handler that closes the link while news waits gets none of it after.
+TEST_F(DBusTrackerLinkTest, ClosingFromThePresenceHandlerDropsWhatWaits) {
+  Heard heard;
+  link.SetPresence([&](bool linked) {
+    heard.got.push_back(linked ? "+" : "-");
+    link.Close();
+  });
+  EXPECT_THROW(link.Open("Closer", "Tracking", "TrackingData", heard.Update()), PortError);
+  test::PrivateTracker closer(QStringLiteral("C0"), QStringLiteral("Closer"));
+  ASSERT_TRUE(WaitFor(heard.got, 1));
+  test::PumpFor(pump, 200);
+  EXPECT_EQ(heard.got, Texts{"+"});
 }
 
 TEST(DBusTrackerLinkWithoutBus, OpenFailsWithTheReason) {

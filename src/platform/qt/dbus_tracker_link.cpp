@@ -6,6 +6,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QEvent>
 #include <QObject>
@@ -32,7 +33,16 @@ QEvent::Type FlushEvent() {
 class DBusTrackerLinkReceiver : public QObject {
   Q_OBJECT
  public:
-  explicit DBusTrackerLinkReceiver(DBusTrackerLink& link) : link_(link) {}
+  DBusTrackerLinkReceiver(DBusTrackerLink& link, const QDBusConnection& bus)
+      : link_(link),
+        watcher_(new QDBusServiceWatcher(QString(), bus, QDBusServiceWatcher::WatchForOwnerChange,
+                                         this)) {
+    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString& oldOwner, const QString& newOwner) {
+              link_.OwnerChanged(oldOwner, newOwner);
+            });
+  }
+  QDBusServiceWatcher& Watcher() { return *watcher_; }
 
  public Q_SLOTS:
   void Changed(const QString& interface, const QVariantMap& changed,
@@ -49,26 +59,34 @@ class DBusTrackerLinkReceiver : public QObject {
 
  private:
   DBusTrackerLink& link_;
+  QDBusServiceWatcher* watcher_;
 };
 
 DBusTrackerLink::DBusTrackerLink() : DBusTrackerLink(QDBusConnection::sessionBus()) {}
 
 DBusTrackerLink::DBusTrackerLink(const QDBusConnection& bus)
-    : bus_(bus), receiver_(std::make_unique<DBusTrackerLinkReceiver>(*this)) {}
+    : bus_(bus), receiver_(std::make_unique<DBusTrackerLinkReceiver>(*this, bus_)) {}
 
 DBusTrackerLink::~DBusTrackerLink() {
   Close();
 }
 
 bool DBusTrackerLink::Subscribe(bool on) {
+  if (subscribed_ == on) return true;
   const QString properties = Q(dde::kPropertiesInterface);
   const QString member = Q(dde::kPropertiesChanged);
   const QStringList match{Q(dde::kInterface)};
   const char* slot = SLOT(Changed(QString, QVariantMap, QStringList));
-  return on ? bus_.connect(busName_, path_, properties, member, match, QString(), receiver_.get(),
-                           slot)
-            : bus_.disconnect(busName_, path_, properties, member, match, QString(),
-                              receiver_.get(), slot);
+  const bool done = on ? bus_.connect(busName_, path_, properties, member, match, QString(),
+                                      receiver_.get(), slot)
+                       : bus_.disconnect(busName_, path_, properties, member, match, QString(),
+                                         receiver_.get(), slot);
+  if (done) subscribed_ = on;
+  return done;
+}
+
+QString DBusTrackerLink::Cut(const QString& value) const {
+  return value.size() > kMaxValueChars ? value.left(kMaxValueChars) : value;
 }
 
 void DBusTrackerLink::Open(const std::string& service, const std::string& topic,
@@ -88,6 +106,11 @@ void DBusTrackerLink::Open(const std::string& service, const std::string& topic,
   busName_ = Q(busName);
   path_ = Q(path);
   item_ = Q(item);
+  onUpdate_ = std::move(onUpdate);
+  following_ = true;
+  ++generation_;
+  // Watched before asking, so a tracker that comes meanwhile is not missed.
+  receiver_->Watcher().setWatchedServices({busName_});
   const QDBusReply<bool> owned = bus_.interface()->isServiceRegistered(busName_);
   if (!owned.isValid())
     throw PortError("Cannot ask the session bus: " + owned.error().message().toStdString());
@@ -114,33 +137,76 @@ void DBusTrackerLink::Open(const std::string& service, const std::string& topic,
     throw PortError(failure);
   }
 
-  open_ = true;
-  onUpdate_ = std::move(onUpdate);
-  ++generation_;
+  linked_ = true;
   // Delivered from the event loop like every later value; a change that
   // arrives before then supersedes it.
-  Offer(reply.arguments().value(0).value<QDBusVariant>().variant().toString());
+  news_.Value(
+      Cut(reply.arguments().value(0).value<QDBusVariant>().variant().toString()).toStdString());
+  Post();
 }
 
 void DBusTrackerLink::Close() {
-  if (!open_) return;
-  open_ = false;
+  if (!following_) return;
+  following_ = false;
+  linked_ = false;
   ++generation_;
   onUpdate_ = nullptr;
-  pending_.reset();
+  news_.Clear();
   flushPosted_ = false;
+  receiver_->Watcher().setWatchedServices({});
   Subscribe(false);
   // Whatever QtDBus had already queued for the old link goes too, and the
   // pending hand-over with it.
   QCoreApplication::removePostedEvents(receiver_.get());
 }
 
+void DBusTrackerLink::OwnerChanged(const QString& oldOwner, const QString& newOwner) {
+  if (!following_) return;
+  // An owner that left, or was replaced by another, took its item with it.
+  if (linked_ && !oldOwner.isEmpty()) Unlink();
+  if (!linked_ && !newOwner.isEmpty()) Link();
+}
+
+void DBusTrackerLink::Unlink() {
+  linked_ = false;
+  ++generation_;
+  Subscribe(false);
+  news_.Gone();
+  Post();
+}
+
+void DBusTrackerLink::Link() {
+  ++generation_;  // an earlier attempt still waiting for its answer is void
+  if (!Subscribe(true)) return;
+  QDBusMessage get = QDBusMessage::createMethodCall(busName_, path_, Q(dde::kPropertiesInterface),
+                                                    QStringLiteral("Get"));
+  get << Q(dde::kInterface) << item_;
+  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(get, kReadTimeoutMs), receiver_.get());
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, receiver_.get(),
+                   [this, generation = generation_](QDBusPendingCallWatcher* w) {
+                     w->deleteLater();
+                     if (generation != generation_ || !following_ || linked_) return;
+                     const QDBusPendingReply<QDBusVariant> reply = *w;
+                     const QVariant value = reply.isError() ? QVariant() : reply.value().variant();
+                     if (value.metaType().id() != QMetaType::QString) {
+                       // Not the item we know: wait for the next owner.
+                       Subscribe(false);
+                       return;
+                     }
+                     linked_ = true;
+                     news_.Linked();
+                     news_.Value(Cut(value.toString()).toStdString());
+                     Post();
+                   });
+}
+
 void DBusTrackerLink::Changed(const QString& interface, const QVariantMap& changed,
                               const QStringList& invalidated) {
-  if (!open_ || interface != Q(dde::kInterface)) return;
+  if (!linked_ || interface != Q(dde::kInterface)) return;
   if (const auto it = changed.constFind(item_); it != changed.constEnd()) {
     if (it->metaType().id() != QMetaType::QString) return;
-    Offer(it->toString());
+    news_.Value(Cut(it->toString()).toStdString());
+    Post();
   } else if (invalidated.contains(item_)) {
     Reread();
   }
@@ -157,32 +223,26 @@ void DBusTrackerLink::Reread() {
                    [this, generation = generation_](QDBusPendingCallWatcher* w) {
                      w->deleteLater();
                      const QDBusPendingReply<QDBusVariant> reply = *w;
-                     if (generation != generation_ || !open_ || reply.isError()) return;
+                     if (generation != generation_ || !linked_ || reply.isError()) return;
                      const QVariant value = reply.value().variant();
                      if (value.metaType().id() != QMetaType::QString) return;
-                     Offer(value.toString());
+                     news_.Value(Cut(value.toString()).toStdString());
+                     Post();
                    });
 }
 
-void DBusTrackerLink::Offer(const QString& value) {
-  pending_ = value.size() > kMaxValueChars ? value.left(kMaxValueChars) : value;
+void DBusTrackerLink::Post() {
   if (flushPosted_) return;
   flushPosted_ = true;
   // Low priority: it waits behind every signal QtDBus queues meanwhile, so
-  // the whole of a burst lands in pending_ before it is handed over.
+  // the whole of a burst lands in news_ before it is handed over.
   QCoreApplication::postEvent(receiver_.get(), new QEvent(FlushEvent()), Qt::LowEventPriority);
 }
 
 void DBusTrackerLink::Flush() {
   flushPosted_ = false;
-  if (!open_ || !pending_) return;
-  const std::string text = pending_->toStdString();
-  pending_.reset();
-  // A copy: the handler may close or reopen the link, replacing onUpdate_.
-  // It may also run the event loop, and a newer value then comes through
-  // from inside it.
-  const Update update = onUpdate_;
-  if (update) update(text);
+  if (!following_) return;
+  news_.HandOver(onUpdate_, [this](bool linked) { RaisePresence(linked); });
 }
 
 }  // namespace pasotune

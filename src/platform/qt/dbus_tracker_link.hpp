@@ -1,15 +1,17 @@
 // The tracker link over the D-Bus session bus. Service S, topic T and item I
 // are the string property I of interface dde.Topic on object /T of the bus
 // name dde.S, announced with org.freedesktop.DBus.Properties.PropertiesChanged.
+// The tracker comes and goes with the owner of that name, which the bus
+// itself announces (NameOwnerChanged): the link follows it without polling.
 #pragma once
 
 #include <QDBusConnection>
 #include <QString>
 #include <cstdint>
 #include <memory>
-#include <optional>
 
 #include "platform/ports.hpp"
+#include "platform/tracker_news.hpp"
 
 namespace pasotune {
 
@@ -37,21 +39,29 @@ class DBusTrackerLink : public TrackerLink {
 
  private:
   friend class DBusTrackerLinkReceiver;
+  void OwnerChanged(const QString& oldOwner, const QString& newOwner);
+  // The tracker is there: follow its item and read it, without blocking.
+  void Link();
+  void Unlink();
   void Changed(const QString& interface, const QVariantMap& changed,
                const QStringList& invalidated);
   void Reread();
-  // Values that arrive within one turn of the event loop are handed over
-  // as one, the newest: a burst of changes costs one update, not thousands.
-  void Offer(const QString& value);
+  // News that arrives within one turn of the event loop is handed over
+  // together, values as the newest: a burst of changes costs one update,
+  // not thousands.
+  void Post();
   void Flush();
   bool Subscribe(bool on);
+  QString Cut(const QString& value) const;
 
   QDBusConnection bus_;
   std::unique_ptr<DBusTrackerLinkReceiver> receiver_;
-  bool open_ = false;
-  std::optional<QString> pending_;  // the newest value not yet handed over
+  bool following_ = false;  // opened, not closed
+  bool linked_ = false;     // and the tracker's item followed
+  bool subscribed_ = false;
+  TrackerNews news_;
   bool flushPosted_ = false;
-  std::uint64_t generation_ = 0;
+  std::uint64_t generation_ = 0;  // of the link: a reply to an older one is dropped
   QString busName_, path_, item_;
   Update onUpdate_;
 };
