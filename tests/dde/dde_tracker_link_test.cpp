@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32/dde/dde_text.hpp"
@@ -50,7 +54,7 @@ TEST_F(DdeTrackerLinkTest, AbsentTrackerOrItemFailsAtOnce) {
   } cases[] = {
       {"Nobody", "Tracking", "TrackingData", "No tracker is running"},
       {"Orbitron", "Elsewhere", "TrackingData", "No tracker is running"},
-      {"Orbitron", "Tracking", "Azimuth", "Cannot read"},
+      {"Orbitron", "Tracking", "Azimuth", "Cannot follow"},
       {"", "Tracking", "TrackingData", "Not a valid"},
       {"Orbitron", "", "TrackingData", "Not a valid"},
       {"Orbitron", "Tracking", "", "Not a valid"},
@@ -206,6 +210,170 @@ TEST_F(DdeTrackerLinkTest, TrackerGoingAwayEndsTheLinkAndComingBackLinksAgain) {
   OpenInto(got);
   ASSERT_TRUE(WaitFor(got, 3));
   EXPECT_EQ(got, (Texts{"R0", "R1", "R2"}));
+}
+
+// What the link hands over, presence included: "+" linked, "-" gone.
+struct Heard {
+  Texts got;
+  explicit Heard(DdeTrackerLink& link) {
+    link.SetPresence([this](bool linked) { got.push_back(linked ? "+" : "-"); });
+  }
+  TrackerLink::Update Update() {
+    return [this](const std::string& t) { got.push_back(t); };
+  }
+  bool Now(const Texts& expected, int timeoutMs = 10000) {
+    return test::PumpUntil([&] { return got == expected; }, timeoutMs);
+  }
+};
+
+TEST_F(DdeTrackerLinkTest, FeedStartedLateKilledAndRestartedIsFollowed) {
+  Heard heard(link);
+  try {
+    link.Open("Orbitron", "Tracking", "TrackingData", heard.Update());
+    ADD_FAILURE() << "opened an absent tracker";
+  } catch (const PortError& e) {
+    EXPECT_NE(std::string(e.what()).find("No tracker is running"), std::string::npos) << e.what();
+  }
+  test::PumpFor(300);
+  EXPECT_EQ(heard.got, Texts{});
+
+  {
+    test::Feed late;
+    ASSERT_TRUE(late.Start({L"--once", L"R1"}));
+    ASSERT_EQ(late.NextLine(), "R1");
+    const auto t0 = test::Clock::now();
+    ASSERT_TRUE(heard.Now({"+", "R1"})) << "never linked to the late feed";
+    std::printf("linked %.0f ms after the feed published\n", test::MsSince(t0));
+    late.Kill();  // without a word
+    ASSERT_TRUE(heard.Now({"+", "R1", "-"})) << "the killed feed was never missed";
+    EXPECT_FALSE(link.Linked());
+  }
+  {
+    test::Feed again;
+    ASSERT_TRUE(again.Start({L"--stdin", L"--exit-at-end"}));
+    again.Write("R2\n");
+    ASSERT_EQ(again.NextLine(), "R2");
+    ASSERT_TRUE(heard.Now({"+", "R1", "-", "+", "R2"}));
+    again.Write("R3\n");
+    ASSERT_TRUE(heard.Now({"+", "R1", "-", "+", "R2", "R3"}));
+    again.Quit();  // as a tracker closes: it ends the conversation
+    EXPECT_EQ(again.WaitForExit(), 0);
+    ASSERT_TRUE(heard.Now({"+", "R1", "-", "+", "R2", "R3", "-"}));
+  }
+  // Closed: a feed that comes now is not linked.
+  link.Close();
+  test::Feed third;
+  ASSERT_TRUE(third.Start({L"--once", L"R4"}));
+  ASSERT_EQ(third.NextLine(), "R4");
+  test::PumpFor(DdeTrackerLink::kRetryMs + 500);
+  EXPECT_EQ(heard.got.size(), 7u);
+  EXPECT_FALSE(link.Linked());
+}
+
+// A server like Orbitron before its DDE output is switched on: it takes the
+// conversation and the advise loop, but answers a read with nothing.
+class QuietServer {
+ public:
+  // Not accepting, it turns every conversation down until Accept: a client
+  // that missed its registration must try again to find it.
+  explicit QuietServer(bool accepting = true) : accepting_(accepting) {
+    thread_ = std::thread([this] { Run(); });
+    while (!ready_.load()) test::PumpFor(10);
+  }
+  ~QuietServer() {
+    PostThreadMessageW(threadId_.load(), WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  bool Ready() const { return registered_; }
+  void Accept() { accepting_ = true; }
+  // Sends value (ASCII) down the advise loop.
+  void Publish(const std::string& value) {
+    {
+      const std::lock_guard lock(mutex_);
+      value_ = value;
+    }
+    PostThreadMessageW(threadId_.load(), WM_APP, 0, 0);
+  }
+
+ private:
+  static HDDEDATA CALLBACK OnDde(UINT type, UINT format, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR,
+                                 ULONG_PTR) {
+    QuietServer* s = current_;
+    switch (type) {
+      case XTYP_CONNECT:
+        return reinterpret_cast<HDDEDATA>(static_cast<UINT_PTR>(s->accepting_.load()));
+      case XTYP_ADVSTART:
+        return reinterpret_cast<HDDEDATA>(static_cast<UINT_PTR>(format == CF_TEXT));
+      case XTYP_ADVREQ: {
+        const std::lock_guard lock(s->mutex_);
+        return dde::MakeText(s->instance_, s->item_.get(), s->value_);
+      }
+      default:  // the read among them: nothing
+        return nullptr;
+    }
+  }
+  void Run() {
+    current_ = this;
+    threadId_ = GetCurrentThreadId();
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    if (DdeInitializeW(&instance_, &OnDde, APPCLASS_STANDARD | CBF_SKIP_ALLNOTIFICATIONS, 0) ==
+        DMLERR_NO_ERROR) {
+      service_ = dde::Name(instance_, "Orbitron");
+      topic_ = dde::Name(instance_, "Tracking");
+      item_ = dde::Name(instance_, "TrackingData");
+      registered_ = DdeNameService(instance_, service_.get(), nullptr, DNS_REGISTER) != nullptr;
+    }
+    ready_ = true;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (msg.message == WM_APP && !msg.hwnd) {
+        DdePostAdvise(instance_, topic_.get(), item_.get());
+        continue;
+      }
+      DispatchMessageW(&msg);
+    }
+    if (instance_) {
+      service_ = {};
+      topic_ = {};
+      item_ = {};
+      DdeUninitialize(instance_);
+    }
+  }
+
+  static inline thread_local QuietServer* current_ = nullptr;
+  std::atomic<bool> accepting_;
+  std::thread thread_;
+  std::atomic<DWORD> threadId_{0};
+  std::atomic<bool> ready_{false};
+  bool registered_ = false;
+  DWORD instance_ = 0;
+  dde::Name service_, topic_, item_;
+  std::mutex mutex_;
+  std::string value_;
+};
+
+TEST_F(DdeTrackerLinkTest, ServerThatWasNotReadyAtItsRegistrationIsFoundByTheSlowRetry) {
+  QuietServer late(false);
+  ASSERT_TRUE(late.Ready());
+  Heard heard(link);
+  EXPECT_THROW(link.Open("Orbitron", "Tracking", "TrackingData", heard.Update()), PortError);
+  late.Accept();
+  ASSERT_TRUE(heard.Now({"+"}, DdeTrackerLink::kRetryMs + 3000));
+  late.Publish("R1");
+  ASSERT_TRUE(heard.Now({"+", "R1"}));
+}
+
+TEST_F(DdeTrackerLinkTest, ReadAnsweredWithNothingStillLinksAndValuesFollow) {
+  QuietServer quiet;
+  ASSERT_TRUE(quiet.Ready());
+  Texts got;
+  OpenInto(got);
+  EXPECT_TRUE(link.Linked());
+  test::PumpFor(200);
+  EXPECT_EQ(got, Texts{}) << "nothing to hand over yet";
+  quiet.Publish("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
+  ASSERT_TRUE(WaitFor(got, 1));
+  EXPECT_EQ(got, Texts{"SNAO-07 DN145950000 UP432150000 DMUSB UMLSB"});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/tracker_news.hpp"
 #include "platform/win32/dde/dde_text.hpp"
 #include "platform/win32/dde/windows.hpp"
 
@@ -15,17 +16,26 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"PasotuneDdeTrackerLink";
 constexpr UINT kDeliver = WM_APP + 1;
+constexpr UINT_PTR kRetryTimer = 1;
+constexpr UINT_PTR kSoonTimer = 2;
 
 }  // namespace
 
 struct DdeTrackerLink::Impl {
-  HWND window = nullptr;  // message-only; values reach the core from here
-  DWORD instance = 0;
+  explicit Impl(DdeTrackerLink& owner) : owner(owner) {}
+
+  DdeTrackerLink& owner;
+  HWND window = nullptr;  // message-only; news reaches the core from here
+  DWORD instance = 0;     // while following
   dde::Name service, topic, item;
+  std::string what;  // "service|topic item", for the messages
   HCONV conv = nullptr;
-  HWND convWindow = nullptr;          // DDEML's window for our side of it
-  bool ended = false;                 // the tracker ended the conversation
-  std::optional<std::string> newest;  // not handed over yet
+  HWND convWindow = nullptr;                // DDEML's window for our side of it
+  HWND partner = nullptr;                   // the tracker's window for its side
+  bool ended = false;                       // the tracker ended the conversation
+  bool linking = false;                     // inside TryLink
+  std::optional<std::string> whileLinking;  // advised before the link was made
+  TrackerNews news;
   bool posted = false;
   Update onUpdate;
 
@@ -61,11 +71,14 @@ struct DdeTrackerLink::Impl {
     info.cb = sizeof info;
     if (!DdeQueryConvInfo(conv, QID_SYNC, &info) || !info.hwnd) return;
     convWindow = info.hwnd;
+    partner = info.hwndPartner;
     if (watched.count(convWindow)) return;
     const auto original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
         convWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ConversationWindowProc)));
     if (original) watched[convWindow] = original;
   }
+
+  bool Linked() const { return conv && !ended; }
 
   // The rest is done from the queue, never from inside DDEML.
   void Ended() {
@@ -79,41 +92,115 @@ struct DdeTrackerLink::Impl {
   }
 
   void Hold(std::string value) {
-    newest = std::move(value);
+    if (linking) {
+      whileLinking = std::move(value);
+      return;
+    }
+    news.Value(std::move(value));
     Post();
   }
 
-  // Ends the conversation, if any, and the DDEML instance with it.
-  void Drop() {
-    links.erase(std::remove(links.begin(), links.end(), this), links.end());
+  void EndConversation() {
     convWindow = nullptr;
+    partner = nullptr;
     const HCONV c = std::exchange(conv, nullptr);
     if (c && !ended) DdeDisconnect(c);
+    ended = false;
+  }
+
+  // Stops following: the conversation, the timers and the DDEML instance go.
+  void Drop() {
+    if (window) {
+      KillTimer(window, kRetryTimer);
+      KillTimer(window, kSoonTimer);
+    }
+    EndConversation();
+    links.erase(std::remove(links.begin(), links.end(), this), links.end());
     service = {};
     topic = {};
     item = {};
     if (instance) DdeUninitialize(std::exchange(instance, 0));
   }
 
-  // From the message queue: the newest value to the core, then whatever the
-  // tracker's leaving leaves to tidy up.
-  void Deliver() {
-    posted = false;
-    if (newest) {
-      const std::string value = std::move(*newest);
-      newest.reset();
-      // A copy: the handler may close or reopen the link.
-      const Update update = onUpdate;
-      if (update) update(value);
-    }
-    if (ended && instance) Drop();
+  // The tracker went away: the news says so after what it sent before.
+  void Lost() {
+    EndConversation();
+    news.Gone();
+    Post();
   }
 
-  static HDDEDATA CALLBACK OnDde(UINT type, UINT format, HCONV c, HSZ, HSZ hszItem, HDDEDATA data,
-                                 ULONG_PTR, ULONG_PTR) {
-    Impl* link = ByConversation(c);
+  // Connects, reads the current value and starts the advise loop. Returns
+  // why it could not, or nothing. A tracker that answers the read with
+  // nothing (Orbitron before its output is switched on) is linked all the
+  // same: its values come down the advise loop once it has some.
+  std::optional<std::string> TryLink(bool patient) {
+    linking = true;
+    whileLinking.reset();
+    struct Done {
+      bool& linking;
+      ~Done() { linking = false; }
+    } done{linking};
+    conv = patient ? dde::Connect(instance, service.get(), topic.get())
+                   : DdeConnect(instance, service.get(), topic.get(), nullptr);
+    if (!conv) return "No tracker is running: no DDE server answers for " + what;
+    ended = false;
+    Watch();
+    std::optional<std::string> first;
+    if (HDDEDATA data = DdeClientTransaction(nullptr, 0, conv, item.get(), CF_TEXT, XTYP_REQUEST,
+                                             kTransactionTimeoutMs, nullptr)) {
+      first = dde::ReadText(data, kMaxValueBytes);
+      DdeFreeDataHandle(data);
+    }
+    LetConversationSettle();
+    if (ended || !DdeClientTransaction(nullptr, 0, conv, item.get(), CF_TEXT, XTYP_ADVSTART,
+                                       kTransactionTimeoutMs, nullptr)) {
+      const std::string why =
+          "Cannot follow " + what + ": " + dde::ErrorName(DdeGetLastError(instance));
+      EndConversation();
+      return why;
+    }
+    // An advised value came after the read: it is the newer.
+    if (whileLinking) first = std::move(whileLinking);
+    whileLinking.reset();
+    if (!patient) news.Linked();
+    if (first) news.Value(std::move(*first));
+    if (!news.Empty()) Post();
+    return std::nullopt;
+  }
+
+  // From the timers: try to link while the tracker is away; while linked,
+  // make sure its window is still there.
+  void Check() {
+    if (!instance || linking) return;
+    if (conv) {
+      if (!ended && partner && !IsWindow(partner)) Lost();
+      return;
+    }
+    TryLink(false);
+  }
+
+  // From the message queue: the news to the core, oldest first.
+  void Deliver() {
+    posted = false;
+    if (linking) {
+      Post();  // after the link is made; DDEML pumps inside it
+      return;
+    }
+    if (ended && conv) Lost();
+    news.HandOver(onUpdate, [this](bool linked) { owner.RaisePresence(linked); });
+  }
+
+  static Impl* ByService(HSZ name) {
+    const auto it = std::find_if(links.begin(), links.end(),
+                                 [name](const Impl* l) { return l->service.Is(name); });
+    return it == links.end() ? nullptr : *it;
+  }
+
+  static HDDEDATA CALLBACK OnDde(UINT type, UINT format, HCONV c, HSZ hsz1, HSZ hszItem,
+                                 HDDEDATA data, ULONG_PTR, ULONG_PTR) {
     switch (type) {
-      case XTYP_ADVDATA:
+      case XTYP_ADVDATA: {
+        Impl* link = ByConversation(c);
         if (!link || format != CF_TEXT || !link->item.Is(hszItem) || !data) {
           return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
         }
@@ -121,8 +208,16 @@ struct DdeTrackerLink::Impl {
           link->Hold(std::move(*text));
         }
         return reinterpret_cast<HDDEDATA>(DDE_FACK);
+      }
       case XTYP_DISCONNECT:
-        if (link) link->Ended();
+        if (Impl* link = ByConversation(c)) link->Ended();
+        return nullptr;
+      case XTYP_REGISTER:  // hsz1 the service
+      case XTYP_UNREGISTER:
+        // Looked at from the queue: soon, for a server to finish starting,
+        // or for one that leaves to end its conversations.
+        if (Impl* link = ByService(hsz1))
+          SetTimer(link->window, kSoonTimer, kAfterRegisterMs, nullptr);
         return nullptr;
       default:
         return nullptr;
@@ -130,10 +225,14 @@ struct DdeTrackerLink::Impl {
   }
 
   static LRESULT CALLBACK WindowProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+    auto* link = reinterpret_cast<Impl*>(GetWindowLongPtrW(w, GWLP_USERDATA));
     if (message == kDeliver) {
-      if (auto* link = reinterpret_cast<Impl*>(GetWindowLongPtrW(w, GWLP_USERDATA))) {
-        link->Deliver();
-      }
+      if (link) link->Deliver();
+      return 0;
+    }
+    if (message == WM_TIMER && (wp == kRetryTimer || wp == kSoonTimer)) {
+      if (wp == kSoonTimer) KillTimer(w, kSoonTimer);
+      if (link) link->Check();
       return 0;
     }
     return DefWindowProcW(w, message, wp, lp);
@@ -158,7 +257,7 @@ struct DdeTrackerLink::Impl {
 
   [[noreturn]] void Fail(const std::string& why) {
     Drop();
-    newest.reset();
+    news.Clear();
     throw PortError(why);
   }
 
@@ -175,7 +274,7 @@ struct DdeTrackerLink::Impl {
 thread_local std::vector<DdeTrackerLink::Impl*> DdeTrackerLink::Impl::links;
 thread_local std::map<HWND, WNDPROC> DdeTrackerLink::Impl::watched;
 
-DdeTrackerLink::DdeTrackerLink() : impl_(std::make_unique<Impl>()) {}
+DdeTrackerLink::DdeTrackerLink() : impl_(std::make_unique<Impl>(*this)) {}
 
 DdeTrackerLink::~DdeTrackerLink() {
   Close();
@@ -183,20 +282,20 @@ DdeTrackerLink::~DdeTrackerLink() {
 }
 
 bool DdeTrackerLink::Linked() const {
-  return impl_->conv && !impl_->ended;
+  return impl_->Linked();
 }
 
 void DdeTrackerLink::Open(const std::string& service, const std::string& topic,
                           const std::string& item, Update onUpdate) {
   Close();
   Impl& l = *impl_;
-  const std::string what = service + "|" + topic + " " + item;
+  l.what = service + "|" + topic + " " + item;
   if (!dde::IsValidName(service) || !dde::IsValidName(topic) || !dde::IsValidName(item)) {
-    throw PortError("Not a valid tracker link: " + what);
+    throw PortError("Not a valid tracker link: " + l.what);
   }
   l.MakeWindow();
-  const UINT started =
-      DdeInitializeW(&l.instance, &Impl::OnDde, APPCMD_CLIENTONLY | CBF_SKIP_ALLNOTIFICATIONS, 0);
+  // Registrations and disconnections are what the link follows the tracker by.
+  const UINT started = DdeInitializeW(&l.instance, &Impl::OnDde, APPCMD_CLIENTONLY, 0);
   if (started != DMLERR_NO_ERROR) {
     l.instance = 0;
     throw PortError("Cannot start DDE: " + dde::ErrorName(started));
@@ -206,37 +305,17 @@ void DdeTrackerLink::Open(const std::string& service, const std::string& topic,
   l.topic = dde::Name(l.instance, topic);
   l.item = dde::Name(l.instance, item);
   if (!l.service || !l.topic || !l.item) {
-    l.Fail("Cannot name " + what + ": " + dde::ErrorName(DdeGetLastError(l.instance)));
-  }
-  l.ended = false;
-  l.conv = dde::Connect(l.instance, l.service.get(), l.topic.get());
-  if (!l.conv) {
-    l.Fail("No tracker is running: no DDE server answers for " + service + "|" + topic);
-  }
-  l.Watch();
-
-  HDDEDATA data = DdeClientTransaction(nullptr, 0, l.conv, l.item.get(), CF_TEXT, XTYP_REQUEST,
-                                       kTransactionTimeoutMs, nullptr);
-  if (!data) {
-    l.Fail("Cannot read " + what + ": " + dde::ErrorName(DdeGetLastError(l.instance)));
-  }
-  std::optional<std::string> first = dde::ReadText(data, kMaxValueBytes);
-  DdeFreeDataHandle(data);
-  l.LetConversationSettle();
-  if (!DdeClientTransaction(nullptr, 0, l.conv, l.item.get(), CF_TEXT, XTYP_ADVSTART,
-                            kTransactionTimeoutMs, nullptr)) {
-    l.Fail("Cannot follow " + what + ": " + dde::ErrorName(DdeGetLastError(l.instance)));
+    l.Fail("Cannot name " + l.what + ": " + dde::ErrorName(DdeGetLastError(l.instance)));
   }
   l.onUpdate = std::move(onUpdate);
-  // Handed over from the queue like every later value; one that arrived
-  // meanwhile is newer and takes its place.
-  if (first && !l.newest) l.Hold(std::move(*first));
+  SetTimer(l.window, kRetryTimer, kRetryMs, nullptr);
+  // Handed over from the queue like every later value.
+  if (std::optional<std::string> why = l.TryLink(true)) throw PortError(*why);
 }
 
 void DdeTrackerLink::Close() {
   impl_->Drop();
-  impl_->ended = false;
-  impl_->newest.reset();
+  impl_->news.Clear();
   impl_->onUpdate = nullptr;
 }
 
