@@ -208,6 +208,73 @@ TEST_F(EndToEnd, AnEngineSlowToListenLinksAndOneClickDisconnects) {
   EXPECT_TRUE(port->isEnabled());
 }
 
+// The tracker starts 5 s after the program, is killed and comes back: one
+// box at start-up, a log line for each coming and going, and the records
+// reach the engine each time.
+TEST_F(EndToEnd, ATrackerStartedLaterKilledAndRestartedIsFollowed) {
+  feed_.terminate();
+  ASSERT_TRUE(feed_.waitForFinished(3000));
+  ASSERT_TRUE(PumpUntil(
+      [] {
+        return !QDBusConnection::sessionBus()
+                    .interface()
+                    ->isServiceRegistered("dde.Orbitron")
+                    .value();
+      },
+      5000));
+  QtClock clock;
+  QtEventPump pump;
+  QtTcpClient tcp;
+  DBusTrackerLink tracker;
+  PosixProcesses processes;
+  StdFiles files(folder_);
+  YesBox box;
+  ThrowingEnd end;
+  Platform platform{clock, pump, tcp, tracker, processes, files, box, end};
+  Pasotune app(platform);
+  const auto logHas = [&](const std::string& line) {
+    for (std::size_t i = 0; i < app.form.List1.ListCount(); ++i) {
+      if (app.form.List1.Item(i) == line) return true;
+    }
+    return false;
+  };
+  const auto count = [&](const std::string& line) {
+    int n = 0;
+    for (std::size_t i = 0; i < app.form.List1.ListCount(); ++i)
+      n += app.form.List1.Item(i) == line;
+    return n;
+  };
+
+  app.Load();
+  ASSERT_TRUE(PumpUntil([&] { return app.form.Command1.Enabled(); }, 6000));
+  EXPECT_EQ(box.shown, std::vector<std::string>{"No se está ejecutando Orbitron!"});
+  app.form.Command1.Click();
+  ASSERT_TRUE(PumpUntil([&] { return logHas("Velkor READY"); }, 3000));
+
+  PumpUntil([] { return false; }, 3000);  // 5 s after the start
+  feed_.start();
+  ASSERT_TRUE(feed_.waitForStarted(5000));
+  Publish("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
+  ASSERT_TRUE(PumpUntil([&] { return Transcript().size() >= 5; }, 8000)) << Transcript().size();
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"SETPORT COM1", "SET FREQ MAIN 432.1500", "SET MODE MAIN LSB",
+                                      "SET FREQ SUB 145.9500", "SET MODE SUB USB"}));
+  EXPECT_TRUE(logHas("Enlazado con Orbitron"));
+
+  feed_.kill();  // without a word
+  ASSERT_TRUE(feed_.waitForFinished(3000));
+  ASSERT_TRUE(
+      PumpUntil([&] { return logHas("Orbitron se ha ido: sin datos de seguimiento"); }, 5000));
+  feed_.start();
+  ASSERT_TRUE(feed_.waitForStarted(5000));
+  Publish("SNAO-07 DN145960000 UP432140000 DMUSB UMLSB");
+  ASSERT_TRUE(PumpUntil([&] { return Transcript().size() >= 7; }, 8000)) << Transcript().size();
+  EXPECT_EQ(Lines().back(), "SET FREQ SUB 145.9600");
+  EXPECT_EQ(count("Enlazado con Orbitron"), 2);
+  EXPECT_EQ(count("Orbitron se ha ido: sin datos de seguimiento"), 1);
+  EXPECT_EQ(box.shown.size(), 1u) << "never a second box";
+}
+
 TEST_F(EndToEnd, TheWholeProgramFollowsAPassAndClosesCleanly) {
   YesBox box;
   ThrowingEnd end;

@@ -146,6 +146,12 @@ int main() {
       } else {
         lost("the tracker no longer answers");
       }
+    } else if (!linked && link.Linked()) {
+      // The link follows the tracker by itself once opened.
+      linked = true;
+      toldWaiting = false;
+      Say("linked to " + what);
+      again();
     } else if (!linked && Clock::now() >= due) {
       try {
         link.Open(o.service, o.topic, o.item, [&](const std::string& value) {
