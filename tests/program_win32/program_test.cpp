@@ -6,6 +6,7 @@
 // the close ends every Velkor.exe).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -165,20 +166,34 @@ class Folder {
   fs::path path_;
 };
 
-// The program folder of the build, copied where the program may write.
+// The program folder of the build, copied where the program may write, with
+// the engine on its simulated radio keeping a transcript.
 void CopyProgram(const Folder& folder) {
   const fs::path built = BesideThisProgram().parent_path() / "program";
   for (const char* name : {"pasotune.exe", "Velkor.exe", "cancel.ico", "up2.ico"}) {
     ASSERT_TRUE(fs::exists(built / name)) << (built / name).string();
     fs::copy_file(built / name, folder.Path() / name);
   }
+  std::ofstream(folder.Path() / "velkor.conf", std::ios::binary)
+      << "radio = sim\r\ntranscript = transcript.log\r\n";
+}
+
+// Closed as the user closes it, and Yes to the question.
+void CloseWithYes(Program& program, HWND window) {
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      Poll([&] { return (box = TopLevel(program.Pid(), L"#32770", L"")) != nullptr; }, 10000))
+      << "no exit question";
+  const HWND yes = GetDlgItem(box, IDYES);
+  ASSERT_TRUE(yes);
+  PostMessageW(yes, BM_CLICK, 0, 0);
+  ASSERT_TRUE(program.Ended(20000)) << "the program did not end after Yes";
 }
 
 TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
   Folder folder;
   CopyProgram(folder);
-  std::ofstream(folder.Path() / "velkor.conf", std::ios::binary)
-      << "radio = sim\r\ntranscript = transcript.log\r\n";
   const fs::path transcript = folder.Path() / "transcript.log";
 
   Feed feed;
@@ -216,19 +231,61 @@ TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
   EXPECT_LT(ReadAll(transcript).find("SETPORT COM1"), ReadAll(transcript).find("SET FREQ"));
   EXPECT_EQ(ProcessesNamed(L"Velkor.exe"), 1);
 
-  // Closed as the user closes it, and Yes to the question.
-  PostMessageW(window, WM_CLOSE, 0, 0);
-  HWND box = nullptr;
-  ASSERT_TRUE(
-      Poll([&] { return (box = TopLevel(program.Pid(), L"#32770", L"")) != nullptr; }, 10000))
-      << "no exit question";
-  const HWND yes = GetDlgItem(box, IDYES);
-  ASSERT_TRUE(yes);
-  PostMessageW(yes, BM_CLICK, 0, 0);
-  ASSERT_TRUE(program.Ended(20000)) << "the program did not end after Yes";
+  CloseWithYes(program, window);
   EXPECT_EQ(ReadAll(folder.Path() / "config.txt"), "Puerto=COM1\r\nCTCSS=88.5\r\n");
   EXPECT_TRUE(Poll([] { return ProcessesNamed(L"Velkor.exe") == 0; }, 10000))
       << "the engine outlived the program";
+}
+
+// The tracker starts 5 s after the program, is killed and comes back: one
+// box at start-up, and the records reach the engine each time.
+TEST(Program, FollowsATrackerStartedLaterKilledAndRestarted) {
+  Folder folder;
+  CopyProgram(folder);
+  const fs::path transcript = folder.Path() / "transcript.log";
+  Program program;
+  ASSERT_TRUE(program.Start(folder.Path() / "pasotune.exe"));
+  const auto started = Clock::now();
+  HWND window = nullptr;
+  ASSERT_TRUE(Poll(
+      [&] { return (window = TopLevel(program.Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000));
+
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      Poll([&] { return (box = TopLevel(program.Pid(), L"#32770", L"")) != nullptr; }, 15000))
+      << "no word that the tracker is absent";
+  EXPECT_TRUE(Child(box, L"Static", L"No se est\u00e1 ejecutando Orbitron!"));
+  PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(Poll([&] { return TopLevel(program.Pid(), L"#32770", L"") == nullptr; }, 10000));
+  const HWND connect = Child(window, L"Button", L"Conectar");
+  ASSERT_TRUE(connect);
+  PostMessageW(connect, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Poll([&] { return TextOf(connect) == L"Desconectar"; }, 10000));
+
+  PumpUntil([] { return false; }, std::max(0, 5000 - static_cast<int>(MsSince(started))));
+  const auto heardAfter = [&](std::size_t from, const char* line) {
+    return ReadAll(transcript).find(line, from) != std::string::npos;
+  };
+  {
+    Feed late;
+    ASSERT_TRUE(late.Start({L"--pass", L"--name", L"LATE-1", L"--speed", L"10"}));
+    ASSERT_FALSE(late.NextLine().empty());
+    ASSERT_TRUE(Poll([&] { return Child(window, L"Static", L"LATE-1") != nullptr; }, 15000))
+        << "never linked to the late feed";
+    EXPECT_TRUE(Poll([&] { return heardAfter(0, "SET FREQ MAIN 432.1"); }, 20000))
+        << ReadAll(transcript);
+    late.Kill();
+  }
+  PumpUntil([] { return false; }, 1000);
+  const std::size_t before = ReadAll(transcript).size();
+  Feed again;
+  ASSERT_TRUE(again.Start({L"--pass", L"--name", L"AGAIN-2", L"--speed", L"10"}));
+  ASSERT_FALSE(again.NextLine().empty());
+  ASSERT_TRUE(Poll([&] { return Child(window, L"Static", L"AGAIN-2") != nullptr; }, 15000))
+      << "never linked to the restarted feed";
+  EXPECT_TRUE(Poll([&] { return heardAfter(before, "SET FREQ "); }, 20000)) << ReadAll(transcript);
+  EXPECT_EQ(TopLevel(program.Pid(), L"#32770", L""), nullptr) << "a second box";
+  CloseWithYes(program, window);
 }
 
 // An engine slow to listen: Velkor.exe is a stand-in that starts the real
