@@ -44,6 +44,21 @@ struct YesBox : MessageBox {
 
 using test::Heard;
 
+// The core over the production adapters, in the test's program folder.
+struct CoreOnAdapters {
+  explicit CoreOnAdapters(const std::string& folder) : files(folder) {}
+  QtClock clock;
+  QtEventPump pump;
+  QtTcpClient tcp;
+  DBusTrackerLink tracker;
+  PosixProcesses processes;
+  StdFiles files;
+  YesBox box;
+  ThrowingEnd end;
+  Platform platform{clock, pump, tcp, tracker, processes, files, box, end};
+  Pasotune app{platform};
+};
+
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
@@ -137,16 +152,9 @@ class EndToEnd : public testing::Test {
 };
 
 TEST_F(EndToEnd, TheCoreOverTheRealAdaptersTunesTheRealEngine) {
-  QtClock clock;
-  QtEventPump pump;
-  QtTcpClient tcp;
-  DBusTrackerLink tracker;
-  PosixProcesses processes;
-  StdFiles files(folder_);
-  YesBox box;
-  ThrowingEnd end;
-  Platform platform{clock, pump, tcp, tracker, processes, files, box, end};
-  Pasotune app(platform);
+  CoreOnAdapters core(folder_);
+  Pasotune& app = core.app;
+  YesBox& box = core.box;
 
   Publish("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
   app.Load();
@@ -222,16 +230,9 @@ TEST_F(EndToEnd, ATrackerStartedLaterKilledAndRestartedIsFollowed) {
                     .value();
       },
       5000));
-  QtClock clock;
-  QtEventPump pump;
-  QtTcpClient tcp;
-  DBusTrackerLink tracker;
-  PosixProcesses processes;
-  StdFiles files(folder_);
-  YesBox box;
-  ThrowingEnd end;
-  Platform platform{clock, pump, tcp, tracker, processes, files, box, end};
-  Pasotune app(platform);
+  CoreOnAdapters core(folder_);
+  Pasotune& app = core.app;
+  YesBox& box = core.box;
   const auto logHas = [&](const std::string& line) {
     for (std::size_t i = 0; i < app.form.List1.ListCount(); ++i) {
       if (app.form.List1.Item(i) == line) return true;

@@ -121,10 +121,7 @@ void DBusTrackerLink::Open(const std::string& service, const std::string& topic,
   if (!Subscribe(true)) {
     throw PortError("Cannot follow " + what + ": " + bus_.lastError().message().toStdString());
   }
-  QDBusMessage get = QDBusMessage::createMethodCall(busName_, path_, Q(dde::kPropertiesInterface),
-                                                    QStringLiteral("Get"));
-  get << Q(dde::kInterface) << item_;
-  const QDBusMessage reply = bus_.call(get, QDBus::Block, kReadTimeoutMs);
+  const QDBusMessage reply = bus_.call(ReadMessage(), QDBus::Block, kReadTimeoutMs);
   std::string failure;
   if (reply.type() != QDBusMessage::ReplyMessage) {
     failure = "Cannot read " + what + ": " + reply.errorMessage().toStdString();
@@ -178,26 +175,45 @@ void DBusTrackerLink::Unlink() {
 void DBusTrackerLink::Link() {
   ++generation_;  // an earlier attempt still waiting for its answer is void
   if (!Subscribe(true)) return;
+  ReadLater([this](const std::optional<QString>& value) {
+    if (linked_) return;
+    if (!value) {
+      // Not the item we know: wait for the next owner.
+      Subscribe(false);
+      return;
+    }
+    linked_ = true;
+    news_.Linked();
+    news_.Value(Cut(*value).toStdString());
+    Post();
+  });
+}
+
+QDBusMessage DBusTrackerLink::ReadMessage() const {
   QDBusMessage get = QDBusMessage::createMethodCall(busName_, path_, Q(dde::kPropertiesInterface),
                                                     QStringLiteral("Get"));
   get << Q(dde::kInterface) << item_;
-  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(get, kReadTimeoutMs), receiver_.get());
-  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, receiver_.get(),
-                   [this, generation = generation_](QDBusPendingCallWatcher* w) {
-                     w->deleteLater();
-                     if (generation != generation_ || !following_ || linked_) return;
-                     const QDBusPendingReply<QDBusVariant> reply = *w;
-                     const QVariant value = reply.isError() ? QVariant() : reply.value().variant();
-                     if (value.metaType().id() != QMetaType::QString) {
-                       // Not the item we know: wait for the next owner.
-                       Subscribe(false);
-                       return;
-                     }
-                     linked_ = true;
-                     news_.Linked();
-                     news_.Value(Cut(value.toString()).toStdString());
-                     Post();
-                   });
+  return get;
+}
+
+void DBusTrackerLink::ReadLater(std::function<void(const std::optional<QString>&)> done) {
+  // Asynchronous: the answer queues behind the signals before it and ahead
+  // of those after it, so order holds without blocking the window.
+  auto* watcher =
+      new QDBusPendingCallWatcher(bus_.asyncCall(ReadMessage(), kReadTimeoutMs), receiver_.get());
+  QObject::connect(
+      watcher, &QDBusPendingCallWatcher::finished, receiver_.get(),
+      [this, generation = generation_, done = std::move(done)](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        if (generation != generation_ || !following_) return;
+        const QDBusPendingReply<QDBusVariant> reply = *w;
+        const QVariant value = reply.isError() ? QVariant() : reply.value().variant();
+        if (value.metaType().id() != QMetaType::QString) {
+          done(std::nullopt);
+        } else {
+          done(value.toString());
+        }
+      });
 }
 
 void DBusTrackerLink::Changed(const QString& interface, const QVariantMap& changed,
@@ -213,22 +229,11 @@ void DBusTrackerLink::Changed(const QString& interface, const QVariantMap& chang
 }
 
 void DBusTrackerLink::Reread() {
-  QDBusMessage get = QDBusMessage::createMethodCall(busName_, path_, Q(dde::kPropertiesInterface),
-                                                    QStringLiteral("Get"));
-  get << Q(dde::kInterface) << item_;
-  // Asynchronous: the answer queues behind the signals before it and ahead
-  // of those after it, so order holds without blocking the window.
-  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(get, kReadTimeoutMs), receiver_.get());
-  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, receiver_.get(),
-                   [this, generation = generation_](QDBusPendingCallWatcher* w) {
-                     w->deleteLater();
-                     const QDBusPendingReply<QDBusVariant> reply = *w;
-                     if (generation != generation_ || !linked_ || reply.isError()) return;
-                     const QVariant value = reply.value().variant();
-                     if (value.metaType().id() != QMetaType::QString) return;
-                     news_.Value(Cut(value.toString()).toStdString());
-                     Post();
-                   });
+  ReadLater([this](const std::optional<QString>& value) {
+    if (!linked_ || !value) return;
+    news_.Value(Cut(*value).toStdString());
+    Post();
+  });
 }
 
 void DBusTrackerLink::Post() {

@@ -6,9 +6,12 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/ports.hpp"
 #include "platform/tracker_news.hpp"
@@ -46,6 +49,10 @@ class DBusTrackerLink : public TrackerLink {
   void Changed(const QString& interface, const QVariantMap& changed,
                const QStringList& invalidated);
   void Reread();
+  QDBusMessage ReadMessage() const;
+  // Reads the item without blocking; done gets its text, or nothing when
+  // the answer holds none, unless the link has changed meanwhile.
+  void ReadLater(std::function<void(const std::optional<QString>&)> done);
   // News that arrives within one turn of the event loop is handed over
   // together, values as the newest: a burst of changes costs one update,
   // not thousands.
