@@ -136,10 +136,14 @@ struct DdeTrackerLink::Impl {
   std::optional<std::string> TryLink(bool patient) {
     linking = true;
     whileLinking.reset();
+    // What waited for the link to be made goes out once it is.
     struct Done {
-      bool& linking;
-      ~Done() { linking = false; }
-    } done{linking};
+      Impl& link;
+      ~Done() {
+        link.linking = false;
+        if (!link.news.Empty() || link.ended) link.Post();
+      }
+    } done{*this};
     conv = patient ? dde::Connect(instance, service.get(), topic.get())
                    : DdeConnect(instance, service.get(), topic.get(), nullptr);
     if (!conv) return "No tracker is running: no DDE server answers for " + what;
@@ -164,7 +168,6 @@ struct DdeTrackerLink::Impl {
     whileLinking.reset();
     if (!patient) news.Linked();
     if (first) news.Value(std::move(*first));
-    if (!news.Empty()) Post();
     return std::nullopt;
   }
 
@@ -182,10 +185,7 @@ struct DdeTrackerLink::Impl {
   // From the message queue: the news to the core, oldest first.
   void Deliver() {
     posted = false;
-    if (linking) {
-      Post();  // after the link is made; DDEML pumps inside it
-      return;
-    }
+    if (linking) return;  // DDEML pumps inside the link's making: later
     if (ended && conv) Lost();
     news.HandOver(onUpdate, [this](bool linked) { owner.RaisePresence(linked); });
   }
