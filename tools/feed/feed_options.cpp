@@ -11,6 +11,8 @@
 #include <iterator>
 #include <memory>
 
+#include "tracker_record.hpp"
+
 namespace pasotune::feed {
 
 namespace {
@@ -19,6 +21,7 @@ struct OptionInfo {
   std::string_view name;
   std::string_view valueName;  // empty: a switch
   std::string_view help;
+  bool valueOptional = false;  // the next argument is its value only if it is not an option
 };
 
 constexpr OptionInfo kOptions[] = {
@@ -26,13 +29,19 @@ constexpr OptionInfo kOptions[] = {
     {"interval", "ms", "Milliseconds between records of a file (1000)."},
     {"loop", "", "Start over at the end."},
     {"pass", "", "A synthetic pass with Doppler, one record a second."},
-    {"name", "name", "Satellite of the pass (SO-50)."},
+    {"name", "name", "Satellite of the pass (SO-50), or for Gpredict instead of its files'."},
     {"modes", "down,up", "Downlink and uplink modes of the pass (FM,FM)."},
     {"duration", "s", "AOS to LOS in seconds of the pass (600)."},
     {"start", "s", "Seconds after AOS to begin the pass at (0)."},
     {"speed", "N", "Speed-up factor of the pass (1)."},
     {"once", "record", "Publish this one record and stay until ended."},
     {"stdin", "", "Publish each line read from standard input as it arrives."},
+    {"gpredict", "port", "Answer Gpredict's radio on 127.0.0.1:port (4532), F down, I up.", true},
+    {"gpredict-down", "port", "Answer Gpredict's RX radio of two on 127.0.0.1:port."},
+    {"gpredict-up", "port", "Answer Gpredict's TX radio of two on 127.0.0.1:port."},
+    {"gpredict-config", "dir", "Gpredict's files (its own place: ~/.config/Gpredict)."},
+    {"down-mode", "mode", "Downlink mode for Gpredict instead of its files'."},
+    {"up-mode", "mode", "Uplink mode for Gpredict instead of its files'."},
     {"exit-at-end", "", "Exit after the last record instead of staying."},
     {"quiet", "", "Do not print the records."},
     {"service", "S", "DDE service (Orbitron)."},
@@ -54,7 +63,11 @@ std::string HelpText(std::string_view description) {
   row("-?, -h, --help", "Displays help on commandline options.");
   for (const OptionInfo& s : kOptions) {
     std::string left = "--" + std::string(s.name);
-    if (!s.valueName.empty()) left += " <" + std::string(s.valueName) + ">";
+    if (!s.valueName.empty()) {
+      left += s.valueOptional ? " [" : " <";
+      left += s.valueName;
+      left += s.valueOptional ? "]" : ">";
+    }
     row(left, s.help);
   }
   return text;
@@ -121,6 +134,9 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
       given.emplace_back(option->name, std::string());
     } else if (eq != std::string::npos) {
       given.emplace_back(option->name, arg.substr(eq + 1));
+    } else if (option->valueOptional &&
+               (i + 1 == args.size() || args[i + 1].empty() || args[i + 1][0] == '-')) {
+      given.emplace_back(option->name, std::string());
     } else if (i + 1 < args.size()) {
       given.emplace_back(option->name, args[++i]);
     } else {
@@ -128,9 +144,11 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
     }
   }
 
-  const int chosen = int(has("file")) + int(has("pass")) + int(has("once")) + int(has("stdin"));
+  const bool gpredict = has("gpredict") || has("gpredict-down") || has("gpredict-up");
+  const int chosen =
+      int(has("file")) + int(has("pass")) + int(has("once")) + int(has("stdin")) + int(gpredict);
   if (chosen != 1)
-    return Complaint("choose one of --file, --pass, --once and --stdin (see --help)");
+    return Complaint("choose one of --file, --pass, --once, --stdin and --gpredict (see --help)");
 
   Options o;
   o.loop = has("loop");
@@ -139,7 +157,34 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
   o.service = value("service", o.service);
   o.topic = value("topic", o.topic);
   o.item = value("item", o.item);
-  if (has("stdin")) {
+  if (gpredict) {
+    o.mode = Mode::kGpredict;
+    using gpredict::Role;
+    for (const auto& [option, role] :
+         {std::pair{"gpredict", Role::kDuplex}, std::pair{"gpredict-down", Role::kDownlink},
+          std::pair{"gpredict-up", Role::kUplink}}) {
+      if (!has(option)) continue;
+      const std::string text = value(option, "");
+      const std::optional<int> port =
+          text.empty() && role == Role::kDuplex ? std::optional<int>(4532) : Number<int>(text);
+      if (!port || *port < 1 || *port > 65535)
+        return Complaint("--" + std::string(option) + " wants a TCP port from 1 to 65535");
+      for (const GpredictPort& other : o.gpredictPorts) {
+        if (other.port == *port) return Complaint("each Gpredict radio needs a port of its own");
+      }
+      o.gpredictPorts.push_back({role, *port});
+    }
+    o.gpredictConfig = value("gpredict-config", "");
+    if (has("name")) o.name = value("name", "");
+    if (has("down-mode")) o.downMode = value("down-mode", "");
+    if (has("up-mode")) o.upMode = value("up-mode", "");
+    for (const std::optional<std::string>* given : {&o.name, &o.downMode, &o.upMode}) {
+      if (*given && (given->value().empty() ||
+                     (given != &o.name && given->value().find(' ') != std::string::npos))) {
+        return Complaint("--name, --down-mode and --up-mode want a value (modes without blanks)");
+      }
+    }
+  } else if (has("stdin")) {
     o.mode = Mode::kStdin;
   } else if (has("once")) {
     o.mode = Mode::kOnce;
@@ -187,13 +232,15 @@ Records MakeRecords(const Options& o) {
       return record;
     };
   };
+  const char separator = SystemDecimalSeparator();
   switch (o.mode) {
     case Mode::kStdin:
+    case Mode::kGpredict:
       // The item starts empty; the lines follow as they are read.
       r.next = once({});
       break;
     case Mode::kOnce:
-      r.next = once(o.once);
+      r.next = once(WithLineEnd(o.once));
       break;
     case Mode::kFile: {
       const std::u8string path(o.file.begin(), o.file.end());
@@ -218,18 +265,19 @@ Records MakeRecords(const Options& o) {
           if (!again) return std::nullopt;
           i = 0;
         }
-        return records[i++];
+        return WithLineEnd(records[i++]);
       };
       break;
     }
     case Mode::kPass:
       r.periodMs = std::max(1, static_cast<int>(1000 / o.speed));
-      r.next = [p = o.pass, t = o.startS, again = o.loop]() mutable -> std::optional<std::string> {
+      r.next = [p = o.pass, t = o.startS, again = o.loop,
+                separator]() mutable -> std::optional<std::string> {
         if (t > p.durationS) {
           if (!again) return std::nullopt;
           t = 0;
         }
-        std::string record = RecordAt(p, t);
+        std::string record = RecordAt(p, t, separator);
         t += 1;
         return record;
       };

@@ -8,11 +8,20 @@
 #include <string_view>
 #include <vector>
 
+#include "gpredict_radio.hpp"
 #include "synthetic_pass.hpp"
 
 namespace pasotune::feed {
 
-enum class Mode { kFile, kPass, kOnce, kStdin };
+enum class Mode { kFile, kPass, kOnce, kStdin, kGpredict };
+
+// A port that answers Gpredict as a radio would: F and I both ways
+// (--gpredict), or one direction only (--gpredict-down, --gpredict-up).
+struct GpredictPort {
+  gpredict::Role role;
+  int port;
+  bool operator==(const GpredictPort&) const = default;
+};
 
 struct Options {
   Mode mode = Mode::kOnce;
@@ -28,6 +37,9 @@ struct Options {
   std::string service = "Orbitron";
   std::string topic = "Tracking";
   std::string item = "TrackingData";
+  std::vector<GpredictPort> gpredictPorts;
+  std::string gpredictConfig;                         // empty: Gpredict's own place
+  std::optional<std::string> name, downMode, upMode;  // given for --gpredict
 };
 
 // Either the options, or what to print and the status to exit with: 0 with
@@ -56,7 +68,8 @@ struct Records {
   int periodMs = 1000;  // between records
   std::string error;    // why there are none; next is empty then
 };
-// Reads the file of --file; --stdin starts with the empty record.
+// Reads the file of --file; --stdin and --gpredict start with the empty
+// record. Every record ends in CR LF, as the tracker's do.
 Records MakeRecords(const Options& options);
 
 // Whole lines out of bytes as they come, without their CR LF or LF.

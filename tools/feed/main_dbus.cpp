@@ -5,15 +5,22 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QHostAddress>
 #include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <cstdio>
+#include <list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "feed_options.hpp"
+#include "gpredict_feed.hpp"
 #include "tracker_publisher.hpp"
+#include "tracker_record.hpp"
 
 namespace {
 
@@ -35,6 +42,70 @@ bool CatchEndSignals() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   return ::sigaction(SIGTERM, &sa, nullptr) == 0 && ::sigaction(SIGINT, &sa, nullptr) == 0;
+}
+
+void Tell(const std::string& what) {
+  std::fprintf(stderr, "pasotune-feed: %s\n", what.c_str());
+}
+
+// One port Gpredict drives a radio on: one client at a time, its bytes
+// answered as they come.
+class RadioPort {
+ public:
+  RadioPort(const pasotune::feed::GpredictPort& where,
+            std::function<void(pasotune::feed::gpredict::Direction, std::int64_t)> tuned)
+      : where_(where), tuned_(std::move(tuned)) {
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] { Accept(); });
+  }
+  QString Listen() {
+    if (server_.listen(QHostAddress::LocalHost, static_cast<quint16>(where_.port))) return {};
+    return QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
+        .arg(where_.port)
+        .arg(server_.errorString());
+  }
+
+ private:
+  void Accept() {
+    while (QTcpSocket* s = server_.nextPendingConnection()) {
+      QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+      if (client_) {
+        // Gpredict reads this as the answer to its first command and gives up.
+        s->write("RPRT -14\n");
+        s->disconnectFromHost();
+        Tell("turned away a second client on port " + std::to_string(where_.port) +
+             ": one Gpredict radio a port at a time");
+        continue;
+      }
+      client_ = s;
+      session_.emplace(where_.role, memory_, tuned_, &Tell);
+      QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
+        if (s != client_) return;
+        const QByteArray bytes = s->readAll();
+        const auto out = session_->Receive(std::string_view(bytes.constData(), bytes.size()));
+        if (!out.reply.empty()) s->write(out.reply.data(), static_cast<qint64>(out.reply.size()));
+        if (out.end) s->disconnectFromHost();
+      });
+      QObject::connect(s, &QTcpSocket::disconnected, &server_, [this, s] {
+        if (s != client_) return;
+        session_->Closed();
+        session_.reset();
+        client_ = nullptr;
+      });
+    }
+  }
+
+  pasotune::feed::GpredictPort where_;
+  std::function<void(pasotune::feed::gpredict::Direction, std::int64_t)> tuned_;
+  QTcpServer server_;
+  QTcpSocket* client_ = nullptr;
+  pasotune::feed::gpredict::RadioMemory memory_;
+  std::optional<pasotune::feed::gpredict::Session> session_;
+};
+
+// What is printed of a record: the line without the tracker's CR LF.
+std::string Shown(std::string record) {
+  while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
+  return record;
 }
 
 }  // namespace
@@ -67,14 +138,33 @@ int main(int argc, char** argv) {
 
   const auto say = [talk = !options.quiet](const std::string& record) {
     if (!talk) return;
-    std::printf("%s\n", record.c_str());
+    std::printf("%s\n", Shown(record).c_str());
     std::fflush(stdout);
   };
   const auto publish = [&](const std::string& record) {
     publisher.Publish(QString::fromStdString(record));
     say(record);
   };
-  if (options.mode != Mode::kStdin) say(first);
+  if (options.mode != Mode::kStdin && options.mode != Mode::kGpredict) say(first);
+
+  std::list<RadioPort> gpredictPorts;
+  std::optional<pasotune::feed::gpredict::Follower> follower;
+  if (options.mode == Mode::kGpredict) {
+    follower.emplace(pasotune::feed::gpredict::FollowerFor(
+        options.gpredictConfig, {options.name, options.downMode, options.upMode}, &Tell));
+    for (const pasotune::feed::GpredictPort& where : options.gpredictPorts) {
+      RadioPort& port = gpredictPorts.emplace_back(
+          where, [&](pasotune::feed::gpredict::Direction d, std::int64_t hz) {
+            if (const std::optional<std::string> record = follower->Tune(d, hz)) publish(*record);
+          });
+      if (const QString why = port.Listen(); !why.isEmpty()) return Fail(why.toStdString(), 2);
+      if (!options.quiet) {
+        std::printf("answering %s\n",
+                    pasotune::feed::gpredict::Describe(where.role, where.port).c_str());
+        std::fflush(stdout);
+      }
+    }
+  }
 
   QTimer ticker;
   ticker.setTimerType(Qt::PreciseTimer);
@@ -97,13 +187,15 @@ int main(int argc, char** argv) {
     const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
     if (n <= 0) {
       input.setEnabled(false);
-      if (const std::optional<std::string> last = lines.Finish()) publish(*last);
+      if (const std::optional<std::string> last = lines.Finish()) {
+        publish(pasotune::feed::WithLineEnd(*last));
+      }
       if (options.exitAtEnd) QCoreApplication::quit();
       return;
     }
     for (const std::string& line :
          lines.Add(std::string_view(buffer, static_cast<std::size_t>(n)))) {
-      publish(line);
+      publish(pasotune::feed::WithLineEnd(line));
     }
   });
   // --once and --stdin: nothing follows from the timer; stay until ended.

@@ -1,6 +1,9 @@
 #include "synthetic_pass.hpp"
 
+#include <algorithm>
 #include <cmath>
+
+#include "tracker_record.hpp"
 
 namespace pasotune::feed {
 
@@ -15,22 +18,29 @@ Tuning TuningAt(const Pass& pass, double t) {
   return {std::llround(pass.downlinkHz * (1 - beta)), std::llround(pass.uplinkHz * (1 + beta))};
 }
 
-std::string Record(std::string_view name, std::int64_t downlinkHz, std::int64_t uplinkHz,
-                   std::string_view downMode, std::string_view upMode) {
-  std::string r = "SN";
-  r += name;
-  r += " DN" + std::to_string(downlinkHz);
-  r += " UP" + std::to_string(uplinkHz);
-  r += " DM";
-  r += downMode;
-  r += " UM";
-  r += upMode;
-  return r;
+Pointing PointingAt(const Pass& pass, double t) {
+  constexpr double kPi = 3.14159265358979323846;
+  const double part = std::clamp(t / pass.durationS, 0.0, 1.0);
+  return {std::fmod(225 + 180 * part, 360.0), pass.maxElevationDeg * std::sin(kPi * part)};
 }
 
-std::string RecordAt(const Pass& pass, double t) {
+std::string Record(std::string_view name, std::int64_t downlinkHz, std::int64_t uplinkHz,
+                   std::string_view downMode, std::string_view upMode) {
+  RecordFields f;
+  f.name = std::string(name);
+  f.downlinkHz = downlinkHz;
+  f.uplinkHz = uplinkHz;
+  f.downMode = std::string(downMode);
+  f.upMode = std::string(upMode);
+  return feed::Record(f);
+}
+
+std::string RecordAt(const Pass& pass, double t, char decimalSeparator) {
   const Tuning tuning = TuningAt(pass, t);
-  return Record(pass.name, tuning.downlinkHz, tuning.uplinkHz, pass.downMode, pass.upMode);
+  const Pointing pointing = PointingAt(pass, t);
+  return feed::Record({pass.name, pointing.azimuthDeg, pointing.elevationDeg, tuning.downlinkHz,
+                       tuning.uplinkHz, pass.downMode, pass.upMode},
+                      decimalSeparator);
 }
 
 }  // namespace pasotune::feed

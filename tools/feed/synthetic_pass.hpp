@@ -17,6 +17,7 @@ struct Pass {
   std::string upMode = "FM";
   double speedKmS = 7.5;   // along the track
   double closestKm = 900;  // slant range at the middle of the pass
+  double maxElevationDeg = 60;
 };
 
 inline constexpr double kLightKmS = 299'792.458;
@@ -31,9 +32,18 @@ struct Tuning {
 };
 Tuning TuningAt(const Pass& pass, double t);
 
-// "SNAO-07 DN145950000 UP432150000 DMUSB UMLSB"
+// Where the antenna points: from the south-west at AOS through maxElevationDeg
+// at the middle to the north-east at LOS. Made up, but moving as a pass does.
+struct Pointing {
+  double azimuthDeg;
+  double elevationDeg;
+};
+Pointing PointingAt(const Pass& pass, double t);
+
+// "SNAO-07 DN145950000 UP432150000 DMUSB UMLSB" and the line end.
 std::string Record(std::string_view name, std::int64_t downlinkHz, std::int64_t uplinkHz,
                    std::string_view downMode, std::string_view upMode);
-std::string RecordAt(const Pass& pass, double t);
+// The whole record of the pass at t, AZ and EL included.
+std::string RecordAt(const Pass& pass, double t, char decimalSeparator = '.');
 
 }  // namespace pasotune::feed

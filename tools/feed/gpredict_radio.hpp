@@ -1,0 +1,66 @@
+// What Gpredict's radio controller expects of a radio behind Hamlib's
+// rigctld protocol, answered without a radio: every set is taken, every read
+// gives back exactly what was set, PTT is off, anything else is refused at
+// once. Fed bytes, it answers bytes and tells which frequency Gpredict set.
+// No sockets here: the feed's main loops carry the bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pasotune::feed::gpredict {
+
+enum class Direction { kDown, kUp };
+
+// Which radio Gpredict believes it drives on this port. Duplex: F is the
+// downlink, I the uplink (Gpredict's "Duplex TRX", and its RX, TX and toggle
+// radios on one port). The others take one direction each, whatever the
+// command (Gpredict's "two devices": an RX-only radio sets the downlink with
+// F, a TX-only one the uplink with F).
+enum class Role { kDuplex, kDownlink, kUplink };
+
+// What the radio remembers between connections: each Engage is a new one.
+struct RadioMemory {
+  std::int64_t downHz = 0;
+  std::int64_t upHz = 0;
+  std::string vfo = "VFOA";  // as set with V
+  std::string txVfo;         // as set with S: a VFO-named F or f for it is the uplink
+};
+
+inline constexpr std::size_t kMaxLineBytes = 256;
+
+class Session {
+ public:
+  // tuned hears every frequency set, changed or not; complain every line for
+  // standard error.
+  Session(Role role, RadioMemory& memory, std::function<void(Direction, std::int64_t)> tuned,
+          std::function<void(const std::string&)> complain);
+
+  struct Output {
+    std::string reply;
+    bool end = false;  // q: close the connection once the reply is out
+  };
+  // Bytes as they came from the client.
+  Output Receive(std::string_view bytes);
+  // The client went away; a line it left unfinished is told of.
+  void Closed();
+
+  // One whole line without its line end: the reply (empty for a blank line).
+  Output Answer(std::string_view line);
+
+ private:
+  Role role_;
+  RadioMemory& memory_;
+  std::function<void(Direction, std::int64_t)> tuned_;
+  std::function<void(const std::string&)> complain_;
+  std::string pending_;
+  bool overlong_ = false;  // the line in progress went past kMaxLineBytes
+  bool ended_ = false;
+};
+
+}  // namespace pasotune::feed::gpredict
