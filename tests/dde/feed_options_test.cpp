@@ -99,7 +99,7 @@ std::vector<std::string> Drain(Records& r, std::size_t atMost = 100) {
   return out;
 }
 
-TEST(FeedRecords, FileLinesInOrderWithoutBlanksOrLineEnds) {
+TEST(FeedRecords, FileLinesInOrderWithoutBlanksEachWithTheTrackersLineEnd) {
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / "pasotune-feed-records-\xC3\xB1.txt";
   std::ofstream(path, std::ios::binary) << "SNA DN1\r\nSNA DN2\n\n\r\nSNA DN3";
@@ -110,11 +110,11 @@ TEST(FeedRecords, FileLinesInOrderWithoutBlanksOrLineEnds) {
   Records once = MakeRecords(o);
   ASSERT_TRUE(once.next) << once.error;
   EXPECT_EQ(once.periodMs, 150);
-  EXPECT_EQ(Drain(once), (std::vector<std::string>{"SNA DN1", "SNA DN2", "SNA DN3"}));
+  EXPECT_EQ(Drain(once), (std::vector<std::string>{"SNA DN1\r\n", "SNA DN2\r\n", "SNA DN3\r\n"}));
   o.loop = true;
   Records again = MakeRecords(o);
   EXPECT_EQ(Drain(again, 4),
-            (std::vector<std::string>{"SNA DN1", "SNA DN2", "SNA DN3", "SNA DN1"}));
+            (std::vector<std::string>{"SNA DN1\r\n", "SNA DN2\r\n", "SNA DN3\r\n", "SNA DN1\r\n"}));
 
   std::ofstream(path, std::ios::binary) << "\r\n\n";
   EXPECT_NE(MakeRecords(o).error.find("holds no records"), std::string::npos);
