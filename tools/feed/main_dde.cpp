@@ -14,7 +14,10 @@
 
 #include "dde_publisher.hpp"
 #include "feed_options.hpp"
+#include "gpredict_feed.hpp"
+#include "gpredict_winsock.hpp"
 #include "platform/win32/message_loop.hpp"
+#include "tracker_record.hpp"
 // After windows.h, which dde_publisher.hpp brings in.
 #include <shellapi.h>
 
@@ -86,6 +89,17 @@ class StdinLines {
   std::shared_ptr<Shared> shared_;
 };
 
+void Tell(const std::string& what) {
+  std::fprintf(stderr, "pasotune-feed: %s\n", what.c_str());
+  std::fflush(stderr);
+}
+
+// What is printed of a record: the line without the tracker's CR LF.
+std::string Shown(std::string record) {
+  while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
+  return record;
+}
+
 }  // namespace
 
 int main() {
@@ -111,14 +125,34 @@ int main() {
 
   const auto say = [talk = !options.quiet](const std::string& record) {
     if (!talk) return;
-    std::printf("%s\n", record.c_str());
+    std::printf("%s\n", Shown(record).c_str());
     std::fflush(stdout);
   };
   const auto publish = [&](const std::string& record) {
     publisher.Publish(record);
     say(record);
   };
-  if (options.mode != Mode::kStdin) say(first);
+  if (options.mode != Mode::kStdin && options.mode != Mode::kGpredict) say(first);
+
+  std::optional<pasotune::feed::gpredict::Follower> follower;
+  std::optional<pasotune::feed::gpredict::WinsockRadios> radios;
+  if (options.mode == Mode::kGpredict) {
+    follower.emplace(pasotune::feed::gpredict::FollowerFor(
+        options.gpredictConfig, {options.name, options.downMode, options.upMode}, &Tell));
+    radios.emplace(
+        [&](pasotune::feed::gpredict::Direction d, std::int64_t hz) {
+          if (const std::optional<std::string> record = follower->Tune(d, hz)) publish(*record);
+        },
+        &Tell);
+    for (const pasotune::feed::GpredictPort& where : options.gpredictPorts) {
+      if (const std::string why = radios->Listen(where); !why.empty()) return Fail(why, 2);
+      if (!options.quiet) {
+        std::printf("answering %s\n",
+                    pasotune::feed::gpredict::Describe(where.role, where.port).c_str());
+        std::fflush(stdout);
+      }
+    }
+  }
 
   std::optional<StdinLines> input;
   if (options.mode == Mode::kStdin) input.emplace();
@@ -132,10 +166,14 @@ int main() {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
       waitMs = left > 0 ? static_cast<DWORD>(left) : 0;
     }
-    if (!pasotune::WaitThenDispatch(waitMs, input ? input->Ready() : nullptr)) break;
+    const HANDLE news = input ? input->Ready() : radios ? radios->Event() : nullptr;
+    if (!pasotune::WaitThenDispatch(waitMs, news)) break;
+    if (radios) radios->Serve();
     if (input) {
       bool ended = false;
-      for (const std::string& line : input->Take(ended)) publish(line);
+      for (const std::string& line : input->Take(ended)) {
+        publish(pasotune::feed::WithLineEnd(line));
+      }
       if (ended) {
         input.reset();
         if (options.exitAtEnd) break;
