@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <cmath>
 #include <fstream>
@@ -8,6 +10,8 @@
 #include <vector>
 
 #include "form/form1.hpp"
+#include "gpredict_feed.hpp"
+#include "gpredict_transcript.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
 #include "platform/qt/qt_event_pump.hpp"
 #include "support.hpp"
@@ -58,7 +62,7 @@ TEST_F(FeedProgramTest, PublishesOneRecordHoldsTheNameAndEndsOnSigterm) {
   Texts got;
   OpenInto(got);
   ASSERT_TRUE(test::PumpUntil(pump, [&] { return !got.empty(); }));
-  EXPECT_EQ(got, Texts{record});
+  EXPECT_EQ(got, Texts{record + "\r\n"}) << "with the tracker's line end";
 
   rival.start(QStringLiteral(FEED_PATH), {"--once", "SNX"});
   ASSERT_TRUE(rival.waitForFinished(5000));
@@ -83,10 +87,11 @@ TEST_F(FeedProgramTest, FileRecordsArriveInOrder) {
             "SNAO-07 DN1");
   Texts got;
   OpenInto(got);
-  ASSERT_TRUE(test::PumpUntil(pump, [&] { return !got.empty() && got.back() == "SNAO-07 DN3"; }));
+  ASSERT_TRUE(
+      test::PumpUntil(pump, [&] { return !got.empty() && got.back() == "SNAO-07 DN3\r\n"; }));
   // Opened after the first went out, so the link begins with whatever was
   // current then; after that, nothing skipped and nothing repeated.
-  const Texts all{"SNAO-07 DN1", "SNAO-07 DN2", "SNAO-07 DN3"};
+  const Texts all{"SNAO-07 DN1\r\n", "SNAO-07 DN2\r\n", "SNAO-07 DN3\r\n"};
   ASSERT_LE(got.size(), all.size());
   EXPECT_EQ(got, Texts(all.end() - static_cast<long>(got.size()), all.end()));
   ASSERT_TRUE(feed.waitForFinished(5000));
@@ -106,7 +111,7 @@ TEST_F(FeedProgramTest, StdinLinesArePublishedAsTheyCome) {
   ASSERT_TRUE(test::PumpUntil(pump, [&] { return got.size() >= 2; }));
   feed.write("DN3\n");
   ASSERT_TRUE(test::PumpUntil(pump, [&] { return got.size() >= 3; }));
-  EXPECT_EQ(got, (Texts{"SNA DN1", "SNA DN2", "SNA DN3"}));
+  EXPECT_EQ(got, (Texts{"SNA DN1\r\n", "SNA DN2\r\n", "SNA DN3\r\n"}));
   feed.closeWriteChannel();
   ASSERT_TRUE(feed.waitForFinished(5000));
   EXPECT_EQ(feed.exitCode(), 0);
@@ -132,11 +137,172 @@ TEST_F(FeedProgramTest, RefusesNonsenseArguments) {
   }
 }
 
+// ---- Gpredict driving the feed as a radio, over TCP, to the bus ----
+
+const std::filesystem::path kGpredictData = GPREDICT_DATA;
+
+// A port nothing listens on just now.
+quint16 FreePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+class GpredictFeedTest : public FeedProgramTest {
+ protected:
+  // The feed answering Gpredict on port, its first line read ("answering ...").
+  bool StartGpredict(const QStringList& roleAndPort) {
+    QStringList args = roleAndPort;
+    args << "--gpredict-config" << QString::fromStdString((kGpredictData / "config").string());
+    const std::string first = StartFeed(feed, args);
+    return first.rfind("answering Gpredict's radio on 127.0.0.1:", 0) == 0;
+  }
+  bool Connect(QTcpSocket& s, quint16 port) {
+    s.connectToHost(QHostAddress::LocalHost, port);
+    return test::PumpUntil(pump, [&] { return s.state() == QAbstractSocket::ConnectedState; });
+  }
+  // One command and its one-line answer, as Gpredict asks: nothing when none
+  // came within timeoutMs.
+  std::optional<std::string> Ask(QTcpSocket& s, const std::string& command, int timeoutMs = 2000) {
+    s.write((command + "\n").c_str());
+    if (!test::PumpUntil(
+            pump, [&] { return s.canReadLine(); }, timeoutMs))
+      return std::nullopt;
+    return s.readLine().toStdString();
+  }
+  std::string Stderr() { return feed.readAllStandardError().toStdString(); }
+};
+
+// Every transcript as Gpredict sent it, through the real socket: each reply
+// Gpredict needs, at once; the records on the bus in order.
+TEST_F(GpredictFeedTest, EveryTranscriptReplayedThroughTheSocketToTheBus) {
+  for (const char* name : test::kGpredictTranscripts) {
+    SCOPED_TRACE(name);
+    const test::GpredictRadio radio = test::RadioOf(name);
+    const quint16 port = FreePort();
+    const char* option = radio == test::GpredictRadio::kRxOnly   ? "--gpredict-down"
+                         : radio == test::GpredictRadio::kTxOnly ? "--gpredict-up"
+                                                                 : "--gpredict";
+    ASSERT_TRUE(StartGpredict({option, QString::number(port)}));
+    Texts got;
+    OpenInto(got);
+    ASSERT_TRUE(test::PumpUntil(pump, [&] { return !got.empty(); }));
+    ASSERT_EQ(got, Texts{""}) << "nothing known before Gpredict sets a frequency";
+    got.clear();
+
+    // What the records must be: the same answers, worked out here.
+    const feed::gpredict::Role role =
+        radio == test::GpredictRadio::kRxOnly   ? feed::gpredict::Role::kDownlink
+        : radio == test::GpredictRadio::kTxOnly ? feed::gpredict::Role::kUplink
+                                                : feed::gpredict::Role::kDuplex;
+    feed::gpredict::Follower follower = feed::gpredict::FollowerFor(
+        (kGpredictData / "config").string(), {}, [](const std::string&) {});
+    Texts expected;
+    feed::gpredict::RadioMemory memory;
+    feed::gpredict::Session model(
+        role, memory,
+        [&](feed::gpredict::Direction d, std::int64_t hz) {
+          if (auto r = follower.Tune(d, hz)) expected.push_back(*r);
+        },
+        [](const std::string&) {});
+
+    QTcpSocket gpredict;
+    ASSERT_TRUE(Connect(gpredict, port));
+    double slowestMs = 0;
+    for (const test::GpredictExchange& e : test::ReadGpredictTranscript(kGpredictData / name)) {
+      model.Answer(e.command);
+      const std::optional<std::string> needed = test::NeededReply(e);
+      if (!needed) {  // q: the feed closes
+        gpredict.write("q\n");
+        EXPECT_TRUE(test::PumpUntil(
+            pump, [&] { return gpredict.state() == QAbstractSocket::UnconnectedState; }));
+        break;
+      }
+      const auto t0 = test::Clock::now();
+      EXPECT_EQ(Ask(gpredict, e.command), needed) << e.command;
+      slowestMs = std::max(slowestMs, test::MsSince(t0));
+    }
+    EXPECT_LT(slowestMs, 1000 * test::kSlowdown) << "no command waits, LOS included";
+    // Each record published is printed, in order.
+    Texts printed;
+    test::PumpUntil(pump, [&] {
+      while (feed.canReadLine()) printed.push_back(feed.readLine().toStdString());
+      return printed.size() >= expected.size();
+    });
+    ASSERT_EQ(printed.size(), expected.size());
+    for (std::size_t i = 0; i < printed.size(); ++i) {
+      EXPECT_EQ(printed[i], expected[i].substr(0, expected[i].size() - 2) + "\n") << i;
+    }
+    // The link takes the newest of a burst: what it got comes in order and
+    // ends with the last.
+    ASSERT_TRUE(
+        test::PumpUntil(pump, [&] { return !got.empty() && got.back() == expected.back(); }));
+    std::size_t next = 0;
+    for (const std::string& record : got) {
+      while (next < expected.size() && expected[next] != record) ++next;
+      EXPECT_LT(next, expected.size()) << "out of order or unknown: " << record;
+    }
+    EXPECT_EQ(Stderr().find("refused"), std::string::npos);
+    link.Close();
+    feed.terminate();
+    ASSERT_TRUE(feed.waitForFinished(5000));
+    EXPECT_EQ(feed.exitCode(), 0);
+  }
+}
+
+TEST_F(GpredictFeedTest, BadClientsAreToldOfAndTheFeedGoesOn) {
+  const quint16 port = FreePort();
+  ASSERT_TRUE(StartGpredict({"--gpredict", QString::number(port), "--name", "AO-07"}));
+  QTcpSocket first, second;
+  ASSERT_TRUE(Connect(first, port));
+  EXPECT_EQ(Ask(first, "F 145950000"), "RPRT 0\n");
+  // A second Gpredict on the same port is told and closed; the first goes on.
+  ASSERT_TRUE(Connect(second, port));
+  EXPECT_TRUE(test::PumpUntil(pump, [&] { return second.canReadLine(); }));
+  EXPECT_EQ(second.readLine().toStdString(), "RPRT -14\n");
+  EXPECT_TRUE(
+      test::PumpUntil(pump, [&] { return second.state() == QAbstractSocket::UnconnectedState; }));
+  EXPECT_EQ(Ask(first, "f"), "145950000\n");
+  // A huge line is refused once, the next one answered.
+  first.write(QByteArray(1 << 20, 'F'));
+  EXPECT_EQ(Ask(first, ""), "RPRT -1\n");
+  EXPECT_EQ(Ask(first, "gibberish \xff\x01"), "RPRT -11\n");
+  EXPECT_EQ(Ask(first, "f"), "145950000\n");
+  // Gone in the middle of a line: the next Gpredict is served.
+  first.write("F 4358");
+  first.flush();
+  first.abort();
+  std::string err;
+  ASSERT_TRUE(test::PumpUntil(pump, [&] {
+    err += Stderr();
+    return err.find("middle of a line: F 4358") != std::string::npos;
+  }));
+  QTcpSocket third;
+  ASSERT_TRUE(Connect(third, port));
+  EXPECT_EQ(Ask(third, "f"), "145950000\n") << "the radio remembers between connections";
+  EXPECT_EQ(Ask(third, "I 432150000"), "RPRT 0\n");
+  Texts got;
+  OpenInto(got);
+  ASSERT_TRUE(test::PumpUntil(pump, [&] { return !got.empty(); }));
+  EXPECT_EQ(got.back(), "SNAO-07 DN145950000 UP432150000\r\n");
+  err += Stderr();
+  for (const char* told : {"turned away a second client", "more than 256 bytes",
+                           "does not know: gibberish", "middle of a line: F 4358"}) {
+    EXPECT_NE(err.find(told), std::string::npos) << told << " in:\n" << err;
+  }
+  // The port taken: a second feed says so and ends.
+  rival.start(QStringLiteral(FEED_PATH),
+              {"--gpredict", QString::number(port), "--service", "Other"});
+  ASSERT_TRUE(rival.waitForFinished(5000));
+  EXPECT_EQ(rival.exitCode(), 2);
+  EXPECT_NE(rival.readAllStandardError().indexOf("cannot listen on 127.0.0.1:"), -1);
+}
+
 // ---- the synthetic pass, without a bus ----
 
 TEST(SyntheticPass, RecordHasTheTrackersExactShape) {
   EXPECT_EQ(feed::Record("AO-07", 145950000, 432150000, "USB", "LSB"),
-            "SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
+            "SNAO-07 DN145950000 UP432150000 DMUSB UMLSB\r\n");
   Module1 m;
   LeerTracking(feed::RecordAt(feed::Pass{}, 0), m);
   const feed::Tuning t = feed::TuningAt(feed::Pass{}, 0);
