@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "form/form1.hpp"
-#include "gpredict_feed.hpp"
-#include "gpredict_transcript.hpp"
+#include "gpredict_replay.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
 #include "platform/qt/qt_event_pump.hpp"
 #include "support.hpp"
@@ -178,39 +177,19 @@ class GpredictFeedTest : public FeedProgramTest {
 TEST_F(GpredictFeedTest, EveryTranscriptReplayedThroughTheSocketToTheBus) {
   for (const char* name : test::kGpredictTranscripts) {
     SCOPED_TRACE(name);
-    const test::GpredictRadio radio = test::RadioOf(name);
+    const test::GpredictReplay plan = test::PlanGpredictReplay(kGpredictData, name);
     const quint16 port = FreePort();
-    const char* option = radio == test::GpredictRadio::kRxOnly   ? "--gpredict-down"
-                         : radio == test::GpredictRadio::kTxOnly ? "--gpredict-up"
-                                                                 : "--gpredict";
-    ASSERT_TRUE(StartGpredict({option, QString::number(port)}));
+    ASSERT_TRUE(StartGpredict({plan.option, QString::number(port)}));
     Texts got;
     OpenInto(got);
     ASSERT_TRUE(test::PumpUntil(pump, [&] { return !got.empty(); }));
     ASSERT_EQ(got, Texts{""}) << "nothing known before Gpredict sets a frequency";
     got.clear();
 
-    // What the records must be: the same answers, worked out here.
-    const feed::gpredict::Role role =
-        radio == test::GpredictRadio::kRxOnly   ? feed::gpredict::Role::kDownlink
-        : radio == test::GpredictRadio::kTxOnly ? feed::gpredict::Role::kUplink
-                                                : feed::gpredict::Role::kDuplex;
-    feed::gpredict::Follower follower = feed::gpredict::FollowerFor(
-        (kGpredictData / "config").string(), {}, [](const std::string&) {});
-    Texts expected;
-    feed::gpredict::RadioMemory memory;
-    feed::gpredict::Session model(
-        role, memory,
-        [&](feed::gpredict::Direction d, std::int64_t hz) {
-          if (auto r = follower.Tune(d, hz)) expected.push_back(*r);
-        },
-        [](const std::string&) {});
-
     QTcpSocket gpredict;
     ASSERT_TRUE(Connect(gpredict, port));
     double slowestMs = 0;
-    for (const test::GpredictExchange& e : test::ReadGpredictTranscript(kGpredictData / name)) {
-      model.Answer(e.command);
+    for (const test::GpredictExchange& e : plan.exchanges) {
       const std::optional<std::string> needed = test::NeededReply(e);
       if (!needed) {  // q: the feed closes
         gpredict.write("q\n");
@@ -227,21 +206,16 @@ TEST_F(GpredictFeedTest, EveryTranscriptReplayedThroughTheSocketToTheBus) {
     Texts printed;
     test::PumpUntil(pump, [&] {
       while (feed.canReadLine()) printed.push_back(feed.readLine().toStdString());
-      return printed.size() >= expected.size();
+      return printed.size() >= plan.records.size();
     });
-    ASSERT_EQ(printed.size(), expected.size());
+    ASSERT_EQ(printed.size(), plan.records.size());
     for (std::size_t i = 0; i < printed.size(); ++i) {
-      EXPECT_EQ(printed[i], expected[i].substr(0, expected[i].size() - 2) + "\n") << i;
+      EXPECT_EQ(printed[i], plan.records[i].substr(0, plan.records[i].size() - 2) + "\n") << i;
     }
     // The link takes the newest of a burst: what it got comes in order and
     // ends with the last.
-    ASSERT_TRUE(
-        test::PumpUntil(pump, [&] { return !got.empty() && got.back() == expected.back(); }));
-    std::size_t next = 0;
-    for (const std::string& record : got) {
-      while (next < expected.size() && expected[next] != record) ++next;
-      EXPECT_LT(next, expected.size()) << "out of order or unknown: " << record;
-    }
+    EXPECT_TRUE(
+        test::PumpUntil(pump, [&] { return test::InOrderEndingWithTheLast(got, plan.records); }));
     EXPECT_EQ(Stderr().find("refused"), std::string::npos);
     link.Close();
     feed.terminate();

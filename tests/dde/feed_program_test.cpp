@@ -11,6 +11,7 @@
 #include "platform/win32/dde/dde_tracker_link.hpp"
 #include "support.hpp"
 #include "synthetic_pass.hpp"
+#include "tracker_record.hpp"
 
 namespace pasotune {
 namespace {
@@ -77,7 +78,7 @@ TEST(FeedProgram, AnswersInWindows1252AndOnlyForItsItem) {
   RawClient client;
   ASSERT_TRUE(client.Connect());
   const std::string bytes = client.Request("TrackingData");
-  EXPECT_EQ(bytes.substr(0, bytes.find('\0')), "SNA\xD1O-1 \x80");
+  EXPECT_EQ(bytes.substr(0, bytes.find('\0')), "SNA\xD1O-1 \x80\r\n") << "the tracker's line end";
   EXPECT_NE(bytes.find('\0'), std::string::npos) << "NUL-terminated";
   EXPECT_EQ(client.Request("trackingdata").substr(0, 4), "SNA\xD1") << "DDE names ignore case";
   EXPECT_EQ(client.Request("Azimuth"), "(refused)");
@@ -123,15 +124,17 @@ TEST(FeedProgram, FileRecordsAndThePassArriveInOrderThenItEnds) {
   Texts records;
   std::string file;
   for (int i = 1; i <= 10; ++i) {
-    records.push_back("SNAO-07 DN" + std::to_string(i));
-    file += records.back() + (i == 5 ? "\r\n\r\n" : "\r\n");
+    file += "SNAO-07 DN" + std::to_string(i) + (i == 5 ? "\r\n\r\n" : "\r\n");
+    records.push_back("SNAO-07 DN" + std::to_string(i) + "\r\n");
   }
   const std::filesystem::path path = std::filesystem::temp_directory_path() / "pasotune-feed.txt";
   std::ofstream(path, std::ios::binary) << file;
   feed::Pass pass;
   pass.durationS = 12;
   Texts passRecords;
-  for (int t = 0; t <= 12; ++t) passRecords.push_back(feed::RecordAt(pass, t));
+  for (int t = 0; t <= 12; ++t) {
+    passRecords.push_back(feed::RecordAt(pass, t, feed::SystemDecimalSeparator()));
+  }
   const struct {
     std::vector<std::wstring> args;
     Texts all;
@@ -142,7 +145,7 @@ TEST(FeedProgram, FileRecordsAndThePassArriveInOrderThenItEnds) {
   for (const auto& c : cases) {
     test::Feed f;
     ASSERT_TRUE(f.Start(c.args));
-    ASSERT_EQ(f.NextLine(), c.all.front());
+    ASSERT_EQ(f.NextLine() + "\r\n", c.all.front()) << "printed without the line end";
     DdeTrackerLink link;
     Texts got;
     link.Open("Orbitron", "Tracking", "TrackingData",
