@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "../common/gpredict_transcript.hpp"
 #include "../dde/support.hpp"
+#include "platform/win32/win32_api.hpp"
 // After windows.h, which support.hpp brings in.
 #include <tlhelp32.h>
 
@@ -333,6 +337,81 @@ TEST(Program, AnEngineSlowToListenLinksAndOneClickDisconnects) {
   PumpUntil([] { return false; }, 3000);  // a restarted engine would be up by now
   EXPECT_EQ(ProcessesNamed(L"Velkor.exe"), 0);
   EXPECT_EQ(setports(), 1);
+}
+
+// Gpredict driving the feed as its radio (its transcript replayed at its own
+// pace), the program following over DDE: uplink on MAIN, downlink on SUB,
+// the transponder's modes.
+TEST(Program, FollowsGpredictThroughTheFeedOnTheEngine) {
+  Folder folder;
+  ASSERT_NO_FATAL_FAILURE(CopyProgram(folder));
+  const fs::path transcript = folder.Path() / "transcript.log";
+  const fs::path data = GPREDICT_DATA;
+  Feed feed;
+  ASSERT_TRUE(
+      feed.Start({L"--gpredict", L"45320", L"--gpredict-config", (data / "config").wstring()}));
+  for (std::string line; (line = feed.NextLine()).rfind("answering", 0) != 0;) {
+    ASSERT_FALSE(line.empty()) << "the feed never answered Gpredict";
+  }
+
+  Program program;
+  ASSERT_TRUE(program.Start(folder.Path() / "pasotune.exe"));
+  HWND window = nullptr;
+  ASSERT_TRUE(Poll(
+      [&] { return (window = TopLevel(program.Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000));
+  const HWND connect = Child(window, L"Button", L"Conectar");
+  ASSERT_TRUE(connect);
+  ASSERT_TRUE(Poll([&] { return IsWindowEnabled(connect) != FALSE; }, 15000));
+  PostMessageW(connect, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Poll([&] { return TextOf(connect) == L"Desconectar"; }, 10000));
+
+  // Gpredict's side on a thread of its own, a command every 20 ms.
+  std::atomic<bool> stop = false;
+  std::atomic<int> answered = 0;
+  std::thread gpredict([&] {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    DWORD timeout = 2000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(45320);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+      for (const GpredictExchange& e : ReadGpredictTranscript(data / "duplex-main-sub.txt")) {
+        if (stop || e.command == "q") break;
+        const std::string line = e.command + "\n";
+        send(s, line.data(), static_cast<int>(line.size()), 0);
+        char c = 0;
+        while (recv(s, &c, 1, 0) == 1 && c != '\n') {
+        }
+        if (c == '\n') ++answered;
+        Sleep(20);
+      }
+    }
+    closesocket(s);
+    WSACleanup();
+  });
+  const auto heard = [&](const char* line) {
+    return ReadAll(transcript).find(line) != std::string::npos;
+  };
+  for (const char* line : {"SETPORT COM1", "SET FREQ MAIN 145.94", "SET MODE MAIN LSB",
+                           "SET FREQ SUB 435.85", "SET MODE SUB USB"}) {
+    EXPECT_TRUE(Poll([&] { return heard(line); }, 20000)) << line << "\n" << ReadAll(transcript);
+  }
+  EXPECT_TRUE(Poll([&] { return Child(window, L"Static", L"PASOTEST") != nullptr; }, 5000))
+      << "the satellite's name from Gpredict's files";
+  stop = true;
+  gpredict.join();
+  EXPECT_GT(answered.load(), 20) << "the feed answered Gpredict";
+
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      Poll([&] { return (box = TopLevel(program.Pid(), L"#32770", L"")) != nullptr; }, 10000));
+  PostMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+  ASSERT_TRUE(program.Ended(20000));
 }
 
 }  // namespace
