@@ -307,8 +307,13 @@ std::optional<std::string> LineSplitter::Finish() {
   return line;
 }
 
+void Tell(const std::string& what) {
+  std::fprintf(stderr, "pasotune-feed: %s\n", what.c_str());
+  std::fflush(stderr);
+}
+
 int Fail(const std::string& why, int code) {
-  std::fprintf(stderr, "pasotune-feed: %s\n", why.c_str());
+  Tell(why);
   return code;
 }
 

@@ -54,6 +54,8 @@ struct Parsed {
 // args without the program's name, UTF-8. description heads the help text.
 Parsed ParseArguments(const std::vector<std::string>& args, std::string_view description);
 
+// Says what on standard error: "pasotune-feed: what".
+void Tell(const std::string& what);
 // Says on standard error why the program ends ("pasotune-feed: why"); code.
 int Fail(const std::string& why, int code);
 // When the command line ends the program: help printed on standard output

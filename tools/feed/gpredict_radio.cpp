@@ -120,6 +120,11 @@ std::string Shown(std::string_view line) {
 
 }  // namespace
 
+std::string TurnedAway(int port) {
+  return "turned away a second client on port " + std::to_string(port) +
+         ": one Gpredict radio a port at a time";
+}
+
 Session::Session(Role role, RadioMemory& memory, std::function<void(Direction, std::int64_t)> tuned,
                  std::function<void(const std::string&)> complain)
     : role_(role), memory_(memory), tuned_(std::move(tuned)), complain_(std::move(complain)) {}

@@ -34,6 +34,11 @@ struct RadioMemory {
 
 inline constexpr std::size_t kMaxLineBytes = 256;
 
+// One Gpredict a port: a second client gets this (Gpredict reads it as the
+// answer to its first command and gives up), and is closed.
+inline constexpr std::string_view kBusyReply = "RPRT -14\n";  // RIG_EBUSBUSY
+std::string TurnedAway(int port);
+
 class Session {
  public:
   // tuned hears every frequency set, changed or not; complain every line for

@@ -88,12 +88,10 @@ void WinsockRadios::Accept(Port& p) {
     if (s == INVALID_SOCKET) return;  // none waiting
     if (p.client != INVALID_SOCKET) {
       WSAEventSelect(s, nullptr, 0);
-      // Gpredict reads this as the answer to its first command and gives up.
-      SendAll(s, "RPRT -14\n");
+      SendAll(s, kBusyReply);
       shutdown(s, SD_BOTH);
       closesocket(s);
-      tell_("turned away a second client on port " + std::to_string(p.where.port) +
-            ": one Gpredict radio a port at a time");
+      tell_(TurnedAway(p.where.port));
       continue;
     }
     if (WSAEventSelect(s, event_, FD_READ | FD_CLOSE) == SOCKET_ERROR) {

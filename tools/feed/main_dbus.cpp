@@ -25,6 +25,7 @@
 namespace {
 
 using pasotune::feed::Fail;
+using pasotune::feed::Tell;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -42,10 +43,6 @@ bool CatchEndSignals() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   return ::sigaction(SIGTERM, &sa, nullptr) == 0 && ::sigaction(SIGINT, &sa, nullptr) == 0;
-}
-
-void Tell(const std::string& what) {
-  std::fprintf(stderr, "pasotune-feed: %s\n", what.c_str());
 }
 
 // One port Gpredict drives a radio on: one client at a time, its bytes
@@ -69,11 +66,10 @@ class RadioPort {
     while (QTcpSocket* s = server_.nextPendingConnection()) {
       QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
       if (client_) {
-        // Gpredict reads this as the answer to its first command and gives up.
-        s->write("RPRT -14\n");
+        s->write(pasotune::feed::gpredict::kBusyReply.data(),
+                 static_cast<qint64>(pasotune::feed::gpredict::kBusyReply.size()));
         s->disconnectFromHost();
-        Tell("turned away a second client on port " + std::to_string(where_.port) +
-             ": one Gpredict radio a port at a time");
+        Tell(pasotune::feed::gpredict::TurnedAway(where_.port));
         continue;
       }
       client_ = s;
@@ -101,12 +97,6 @@ class RadioPort {
   pasotune::feed::gpredict::RadioMemory memory_;
   std::optional<pasotune::feed::gpredict::Session> session_;
 };
-
-// What is printed of a record: the line without the tracker's CR LF.
-std::string Shown(std::string record) {
-  while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
-  return record;
-}
 
 }  // namespace
 
@@ -138,7 +128,7 @@ int main(int argc, char** argv) {
 
   const auto say = [talk = !options.quiet](const std::string& record) {
     if (!talk) return;
-    std::printf("%s\n", Shown(record).c_str());
+    std::printf("%s\n", pasotune::feed::WithoutLineEnd(record).c_str());
     std::fflush(stdout);
   };
   const auto publish = [&](const std::string& record) {

@@ -24,6 +24,7 @@
 namespace {
 
 using pasotune::feed::Fail;
+using pasotune::feed::Tell;
 
 using pasotune::feed::Mode;
 using Clock = std::chrono::steady_clock;
@@ -89,17 +90,6 @@ class StdinLines {
   std::shared_ptr<Shared> shared_;
 };
 
-void Tell(const std::string& what) {
-  std::fprintf(stderr, "pasotune-feed: %s\n", what.c_str());
-  std::fflush(stderr);
-}
-
-// What is printed of a record: the line without the tracker's CR LF.
-std::string Shown(std::string record) {
-  while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
-  return record;
-}
-
 }  // namespace
 
 int main() {
@@ -125,7 +115,7 @@ int main() {
 
   const auto say = [talk = !options.quiet](const std::string& record) {
     if (!talk) return;
-    std::printf("%s\n", Shown(record).c_str());
+    std::printf("%s\n", pasotune::feed::WithoutLineEnd(record).c_str());
     std::fflush(stdout);
   };
   const auto publish = [&](const std::string& record) {

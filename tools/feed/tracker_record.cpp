@@ -54,6 +54,11 @@ std::string WithLineEnd(std::string record) {
   return record;
 }
 
+std::string WithoutLineEnd(std::string record) {
+  while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
+  return record;
+}
+
 char SystemDecimalSeparator() {
 #ifdef _WIN32
   wchar_t separator[4] = {};

@@ -25,6 +25,8 @@ std::string Record(const RecordFields& fields, char decimalSeparator = '.');
 // A record as given, with the tracker's line end; the empty record stays
 // empty (nothing to tell yet).
 std::string WithLineEnd(std::string record);
+// What is printed of a record: the line without the tracker's line end.
+std::string WithoutLineEnd(std::string record);
 
 // The decimal separator of the system: the user's locale on Windows, a
 // point elsewhere.
