@@ -9,7 +9,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QProcess>
+#include <QTcpSocket>
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/gpredict_transcript.hpp"
 #include "../common/transcript.hpp"
 #include "app/qt/program.hpp"
 
@@ -301,7 +306,10 @@ TEST_F(EndToEnd, TheWholeProgramFollowsAPassAndClosesCleanly) {
   for (const char* record : pass) {
     Publish(record);
     ASSERT_TRUE(PumpUntil(
-        [&] { return app.form.LabelRX.Caption() != "" && app.form.txtDDE.Text() == record; },
+        [&] {
+          return app.form.LabelRX.Caption() != "" &&
+                 app.form.txtDDE.Text() == std::string(record) + "\r\n";  // the tracker's CR LF
+        },
         3000));
     PumpUntil([] { return false; }, 2200);
   }
@@ -324,6 +332,67 @@ TEST_F(EndToEnd, TheWholeProgramFollowsAPassAndClosesCleanly) {
       "SETPORT COM1",    "SET FREQ MAIN 145.8490", "SET MODE MAIN FM",      "SET FREQ SUB 436.7980",
       "SET MODE SUB FM", "SET FREQ MAIN 145.8495", "SET FREQ SUB 436.7960", "SET TONE 123.0"};
   EXPECT_EQ(Lines(), expected);
+}
+
+// Gpredict's full-duplex session as it went on the wire, replayed into the
+// feed's Gpredict port at a brisk pace; the whole program follows it: uplink
+// on MAIN, downlink on SUB, the transponder's modes from Gpredict's files.
+TEST_F(EndToEnd, TheWholeProgramFollowsGpredictThroughTheFeed) {
+  feed_.terminate();
+  ASSERT_TRUE(feed_.waitForFinished(3000));
+  const fs::path data = GPREDICT_DATA;
+  feed_.setArguments({"--gpredict", "45321", "--gpredict-config",
+                      QString::fromStdString((data / "config").string())});
+  feed_.start();
+  ASSERT_TRUE(feed_.waitForStarted(5000));
+  ASSERT_TRUE(PumpUntil([&] { return feed_.canReadLine(); }, 5000)) << "the feed never listened";
+
+  YesBox box;
+  ThrowingEnd end;
+  Program program({folder_, &end, &box});
+  Pasotune& app = program.App();
+  auto* connect = program.View().findChild<QAbstractButton*>("Command1");
+  ASSERT_NE(connect, nullptr);
+  program.Start();
+  ASSERT_TRUE(PumpUntil([&] { return connect->isEnabled(); }, 6000));
+  connect->click();
+  ASSERT_TRUE(app.m.Conectado);
+
+  QTcpSocket gpredict;
+  gpredict.connectToHost(QHostAddress::LocalHost, 45321);
+  ASSERT_TRUE(PumpUntil([&] { return gpredict.state() == QAbstractSocket::ConnectedState; }, 3000));
+  std::int64_t down = 0, up = 0;
+  for (const GpredictExchange& e : ReadGpredictTranscript(data / "duplex-main-sub.txt")) {
+    if (e.command == "q") break;
+    gpredict.write((e.command + "\n").c_str());
+    ASSERT_TRUE(PumpUntil([&] { return gpredict.canReadLine(); }, 2000)) << e.command;
+    EXPECT_EQ(gpredict.readLine().toStdString(), NeededReply(e).value_or("")) << e.command;
+    if (e.command[0] == 'F') down = std::stoll(e.command.substr(1));
+    if (e.command[0] == 'I') up = std::stoll(e.command.substr(1));
+    PumpUntil([] { return false; }, 20);
+  }
+  EXPECT_EQ(app.form.LabelSat.Caption(), "PASOTEST") << "the name from Gpredict's files";
+
+  // The newest of each band reaches the engine, within its 100 Hz steps.
+  const auto last = [&](const std::string& band) -> std::int64_t {
+    std::int64_t hz = 0;
+    for (const std::string& line : Lines()) {
+      const std::string head = "SET FREQ " + band + " ";
+      if (line.rfind(head, 0) == 0) hz = std::llround(std::stod(line.substr(head.size())) * 1e6);
+    }
+    return hz;
+  };
+  EXPECT_TRUE(PumpUntil(
+      [&] { return std::llabs(last("MAIN") - up) <= 150 && std::llabs(last("SUB") - down) <= 150; },
+      6000))
+      << "MAIN " << last("MAIN") << " for " << up << ", SUB " << last("SUB") << " for " << down;
+  const std::vector<std::string> lines = Lines();
+  for (const char* mode : {"SET MODE MAIN LSB", "SET MODE SUB USB"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), mode), lines.end()) << mode;
+  }
+  connect->click();
+  EXPECT_TRUE(PumpUntil([&] { return !EngineRunning(); }, 3000));
+  EXPECT_THROW(app.form.RequestClose(), Ended);
 }
 
 }  // namespace
