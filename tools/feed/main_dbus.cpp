@@ -49,6 +49,8 @@ bool CatchEndSignals() {
 // answered as they come.
 class RadioPort {
  public:
+  static constexpr qint64 kMaxUnreadReplies = 64 * 1024;
+
   RadioPort(const pasotune::feed::GpredictPort& where,
             std::function<void(pasotune::feed::gpredict::Direction, std::int64_t)> tuned)
       : where_(where), tuned_(std::move(tuned)) {
@@ -79,6 +81,13 @@ class RadioPort {
         const QByteArray bytes = s->readAll();
         const auto out = session_->Receive(std::string_view(bytes.constData(), bytes.size()));
         if (!out.reply.empty()) s->write(out.reply.data(), static_cast<qint64>(out.reply.size()));
+        if (s->bytesToWrite() > kMaxUnreadReplies) {
+          // It asks and never reads: let it go before its answers pile up.
+          Tell("a client on port " + std::to_string(where_.port) +
+               " does not take its answers: closed");
+          s->abort();
+          return;
+        }
         if (out.end) s->disconnectFromHost();
       });
       QObject::connect(s, &QTcpSocket::disconnected, &server_, [this, s] {
