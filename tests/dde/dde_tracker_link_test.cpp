@@ -228,7 +228,7 @@ struct Heard {
     link.SetPresence([this](bool linked) { got.push_back(linked ? "+" : "-"); });
   }
   TrackerLink::Update Update() {
-    return [this](const std::string& t) { got.push_back(t); };
+    return [this](const std::string& t) { got.push_back(Bare(t)); };
   }
   bool Now(const Texts& expected, int timeoutMs = 10000) {
     return test::PumpUntil([&] { return got == expected; }, timeoutMs);
@@ -368,7 +368,7 @@ TEST_F(DdeTrackerLinkTest, ServerThatWasNotReadyAtItsRegistrationIsFoundByTheSlo
   EXPECT_THROW(link.Open("Orbitron", "Tracking", "TrackingData", heard.Update()), PortError);
   late.Accept();
   ASSERT_TRUE(heard.Now({"+"}, DdeTrackerLink::kRetryMs + 3000));
-  late.Publish("R1");
+  late.Publish("R1\r\n");
   ASSERT_TRUE(heard.Now({"+", "R1"}));
 }
 
@@ -380,7 +380,7 @@ TEST_F(DdeTrackerLinkTest, ReadAnsweredWithNothingStillLinksAndValuesFollow) {
   EXPECT_TRUE(link.Linked());
   test::PumpFor(200);
   EXPECT_EQ(got, Texts{}) << "nothing to hand over yet";
-  quiet.Publish("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB");
+  quiet.Publish("SNAO-07 DN145950000 UP432150000 DMUSB UMLSB\r\n");
   ASSERT_TRUE(WaitFor(got, 1));
   EXPECT_EQ(got, Texts{"SNAO-07 DN145950000 UP432150000 DMUSB UMLSB"});
 }
