@@ -60,7 +60,13 @@ class FeedChild {
     }
     return true;
   }
-  bool Publish(const std::string& record) { return Write(record + "\n"); }
+  // One record a line. A record that already ends in the tracker's CR LF
+  // would otherwise be followed by an empty line, published as an empty
+  // value that supersedes it.
+  bool Publish(std::string record) {
+    while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
+    return Write(record + "\n");
+  }
 
  private:
   pid_t pid_ = -1;
