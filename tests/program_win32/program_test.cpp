@@ -143,6 +143,12 @@ class Program {
                           exe.parent_path().c_str(), &si, &info_) != FALSE;
   }
   DWORD Pid() const { return info_.dwProcessId; }
+  // Its window, once shown; null when none comes within 30 s.
+  HWND AwaitWindow() const {
+    HWND window = nullptr;
+    Poll([&] { return (window = TopLevel(Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000);
+    return window;
+  }
   bool Ended(int timeoutMs) {
     return PumpUntil([this] { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; },
                      timeoutMs, info_.hProcess);
@@ -151,6 +157,14 @@ class Program {
  private:
   PROCESS_INFORMATION info_{};
 };
+
+// Conectar, once the engine check two seconds in has enabled it; null when
+// it never is.
+HWND AwaitConectar(HWND window) {
+  const HWND connect = Child(window, L"Button", L"Conectar");
+  if (!connect || !Poll([&] { return IsWindowEnabled(connect) != FALSE; }, 15000)) return nullptr;
+  return connect;
+}
 
 class Folder {
  public:
@@ -207,18 +221,15 @@ TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
 
   Program program;
   ASSERT_TRUE(program.Start(folder.Path() / "pasotune.exe"));
-  HWND window = nullptr;
-  ASSERT_TRUE(Poll(
-      [&] { return (window = TopLevel(program.Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000))
-      << "no window \"Pasotune 1.0\"";
+  const HWND window = program.AwaitWindow();
+  ASSERT_TRUE(window) << "no window \"Pasotune 1.0\"";
   // The default settings are written while the window loads.
   EXPECT_EQ(ReadAll(folder.Path() / "config.txt"), "Puerto=COM1\r\nCTCSS=88.5\r\n");
 
   // The engine check two seconds in enables Conectar; the tracker's values
   // reach the labels.
-  const HWND connect = Child(window, L"Button", L"Conectar");
-  ASSERT_TRUE(connect);
-  ASSERT_TRUE(Poll([&] { return IsWindowEnabled(connect) != FALSE; }, 15000));
+  const HWND connect = AwaitConectar(window);
+  ASSERT_TRUE(connect) << "Conectar never enabled";
   ASSERT_TRUE(Poll([&] { return Child(window, L"Static", L"SAT\u00c9LITE-1") != nullptr; }, 15000))
       << "the satellite's name never showed";
 
@@ -250,9 +261,8 @@ TEST(Program, FollowsATrackerStartedLaterKilledAndRestarted) {
   Program program;
   ASSERT_TRUE(program.Start(folder.Path() / "pasotune.exe"));
   const auto started = Clock::now();
-  HWND window = nullptr;
-  ASSERT_TRUE(Poll(
-      [&] { return (window = TopLevel(program.Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000));
+  const HWND window = program.AwaitWindow();
+  ASSERT_TRUE(window) << "no window \"Pasotune 1.0\"";
 
   HWND box = nullptr;
   ASSERT_TRUE(
@@ -318,12 +328,10 @@ TEST(Program, AnEngineSlowToListenLinksAndOneClickDisconnects) {
   ASSERT_TRUE(feed.Start({L"--pass", L"--speed", L"10"}));
   Program program;
   ASSERT_TRUE(program.Start(folder.Path() / "pasotune.exe"));
-  HWND window = nullptr;
-  ASSERT_TRUE(Poll(
-      [&] { return (window = TopLevel(program.Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000));
-  const HWND connect = Child(window, L"Button", L"Conectar");
-  ASSERT_TRUE(connect);
-  ASSERT_TRUE(Poll([&] { return IsWindowEnabled(connect) != FALSE; }, 15000));
+  const HWND window = program.AwaitWindow();
+  ASSERT_TRUE(window) << "no window \"Pasotune 1.0\"";
+  const HWND connect = AwaitConectar(window);
+  ASSERT_TRUE(connect) << "Conectar never enabled";
 
   PostMessageW(connect, BM_CLICK, 0, 0);
   ASSERT_TRUE(Poll([&] { return setports() == 1; }, 20000)) << ReadAll(transcript);
@@ -356,12 +364,10 @@ TEST(Program, FollowsGpredictThroughTheFeedOnTheEngine) {
 
   Program program;
   ASSERT_TRUE(program.Start(folder.Path() / "pasotune.exe"));
-  HWND window = nullptr;
-  ASSERT_TRUE(Poll(
-      [&] { return (window = TopLevel(program.Pid(), L"", L"Pasotune 1.0")) != nullptr; }, 30000));
-  const HWND connect = Child(window, L"Button", L"Conectar");
-  ASSERT_TRUE(connect);
-  ASSERT_TRUE(Poll([&] { return IsWindowEnabled(connect) != FALSE; }, 15000));
+  const HWND window = program.AwaitWindow();
+  ASSERT_TRUE(window) << "no window \"Pasotune 1.0\"";
+  const HWND connect = AwaitConectar(window);
+  ASSERT_TRUE(connect) << "Conectar never enabled";
   PostMessageW(connect, BM_CLICK, 0, 0);
   ASSERT_TRUE(Poll([&] { return TextOf(connect) == L"Desconectar"; }, 10000));
 
