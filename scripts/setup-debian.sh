@@ -12,6 +12,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-base-dev qt6-base-dev-tools libgl-dev \
   dbus dbus-bin dbus-daemon \
   libhamlib-dev libhamlib-utils \
-  xvfb xauth fonts-dejavu-core fonts-inconsolata \
+  xvfb xauth fonts-dejavu-core fonts-inconsolata gpredict xdotool \
   procps dpkg-dev \
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 >/dev/null

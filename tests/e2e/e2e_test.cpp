@@ -15,10 +15,13 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +29,7 @@
 #include "../common/gpredict_transcript.hpp"
 #include "../common/transcript.hpp"
 #include "app/qt/program.hpp"
+#include "gpredict_gui.hpp"
 
 namespace pasotune::test {
 namespace {
@@ -122,6 +126,21 @@ class EndToEnd : public testing::Test {
     return test::ReadTranscript(transcript_.empty() ? folder_ + "/transcript.log" : transcript_);
   }
   std::vector<std::string> Lines() const { return test::LinesOf(Transcript()); }
+
+  // The frequencies the engine was told for a band ("MAIN", "SUB"), in Hz.
+  std::vector<std::int64_t> Sent(const std::string& band) const {
+    std::vector<std::int64_t> hz;
+    const std::string head = "SET FREQ " + band + " ";
+    for (const std::string& line : Lines()) {
+      if (line.rfind(head, 0) == 0)
+        hz.push_back(std::llround(std::stod(line.substr(head.size())) * 1e6));
+    }
+    return hz;
+  }
+  std::int64_t LastSent(const std::string& band) const {
+    const std::vector<std::int64_t> hz = Sent(band);
+    return hz.empty() ? 0 : hz.back();
+  }
 
   // The pids of the engines started from this test's folder: Velkor.exe,
   // and the real one a slow stand-in becomes.
@@ -374,14 +393,7 @@ TEST_F(EndToEnd, TheWholeProgramFollowsGpredictThroughTheFeed) {
   EXPECT_EQ(app.form.LabelSat.Caption(), "PASOTEST") << "the name from Gpredict's files";
 
   // The newest of each band reaches the engine, within its 100 Hz steps.
-  const auto last = [&](const std::string& band) -> std::int64_t {
-    std::int64_t hz = 0;
-    for (const std::string& line : Lines()) {
-      const std::string head = "SET FREQ " + band + " ";
-      if (line.rfind(head, 0) == 0) hz = std::llround(std::stod(line.substr(head.size())) * 1e6);
-    }
-    return hz;
-  };
+  const auto last = [&](const std::string& band) { return LastSent(band); };
   EXPECT_TRUE(PumpUntil(
       [&] { return std::llabs(last("MAIN") - up) <= 150 && std::llabs(last("SUB") - down) <= 150; },
       6000))
@@ -390,6 +402,156 @@ TEST_F(EndToEnd, TheWholeProgramFollowsGpredictThroughTheFeed) {
   for (const char* mode : {"SET MODE MAIN LSB", "SET MODE SUB USB"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), mode), lines.end()) << mode;
   }
+  connect->click();
+  EXPECT_TRUE(PumpUntil([&] { return !EngineRunning(); }, 3000));
+  EXPECT_THROW(app.form.RequestClose(), Ended);
+}
+
+// The real Gpredict, on the X display xvfb-run gives this test, drives the
+// feed as its radio, set up from scratch as a user would: Radio Control
+// opened from the module's menu, T (the transponder's centre), Track and
+// Engage clicked. The program and the engine follow what it sends.
+TEST_F(EndToEnd, TheWholeProgramFollowsTheRealGpredict) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run";
+  constexpr int kRigPort = 4532, kFeedPort = 4533;
+  constexpr std::int64_t kCentreDown = 435850000;
+  feed_.terminate();
+  ASSERT_TRUE(feed_.waitForFinished(3000));
+  const std::string gpredictDir = folder_ + "/xdg/Gpredict";
+  WriteGpredictConfig(gpredictDir, kRigPort, std::time(nullptr) + 30);
+  GpredictTap tap(kRigPort, kFeedPort);
+  ASSERT_TRUE(tap.Listening());
+  feed_.setArguments({"--gpredict", QString::number(kFeedPort), "--gpredict-config",
+                      QString::fromStdString(gpredictDir)});
+  feed_.start();
+  ASSERT_TRUE(feed_.waitForStarted(5000));
+  ASSERT_TRUE(PumpUntil([&] { return feed_.canReadLine(); }, 5000)) << "the feed never listened";
+
+  YesBox box;
+  ThrowingEnd end;
+  Program program({folder_, &end, &box});
+  Pasotune& app = program.App();
+  auto* connect = program.View().findChild<QAbstractButton*>("Command1");
+  ASSERT_NE(connect, nullptr);
+  program.Start();
+  ASSERT_TRUE(PumpUntil([&] { return connect->isEnabled(); }, 6000));
+  connect->click();
+  ASSERT_TRUE(app.m.Conectado);
+
+  QProcess gpredict;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", QString::fromStdString(folder_ + "/xdg"));
+  env.insert("HOME", QString::fromStdString(folder_));
+  env.insert("LANG", "C.UTF-8");
+  env.insert("GDK_BACKEND", "x11");
+  env.insert("NO_AT_BRIDGE", "1");
+  gpredict.setProcessEnvironment(env);
+  gpredict.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  gpredict.setStandardOutputFile(QProcess::nullDevice());
+  gpredict.start("gpredict", {});
+  ASSERT_TRUE(gpredict.waitForStarted(5000)) << "gpredict is not installed";
+  const auto stopGpredict = [&] {
+    gpredict.kill();
+    gpredict.waitForFinished(3000);
+  };
+
+  std::optional<XWindow> module;
+  ASSERT_TRUE(PumpUntil(
+      [&] { return (module = FindShownWindow("Gpredict: PASOTEST")).has_value(); }, 20000))
+      << "Gpredict's window never showed; gpredict "
+      << (gpredict.state() == QProcess::Running ? "runs" : "ended") << ", windows: "
+      << Xdotool({"search", "--name", ".", "getwindowname", "%@"}).value_or("(none)");
+  const auto click = [](const XWindow& w, int x, int y) {
+    Xdotool({"mousemove", "--window", w.id, std::to_string(x), std::to_string(y), "click", "1"});
+  };
+
+  // The module's menu button is at the right end of its header, under the
+  // menu bar; Radio Control is the seventh item. The pointer leaves first, as
+  // an item under it would move the keys' start.
+  std::optional<XWindow> radio;
+  for (int attempt = 0; attempt < 3 && !radio; ++attempt) {
+    PumpUntil([] { return false; }, 500);
+    click(*module, module->width - 20, 44);
+    Xdotool({"mousemove", "5", "1000"});
+    PumpUntil([] { return false; }, 700);
+    Xdotool(
+        {"key", "--delay", "80", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Return"});
+    PumpUntil(
+        [&] { return (radio = FindShownWindow("Gpredict Radio Control: PASOTEST")).has_value(); },
+        5000);
+    if (!radio) {
+      std::printf("Radio Control not open after try %d: again\n", attempt + 1);
+      Xdotool({"key", "Escape"});
+    }
+  }
+  ASSERT_TRUE(radio) << "Radio Control never opened";
+  PumpUntil([] { return false; }, 500);
+
+  // T, Track (the satellite and transponder are the module's first), Engage.
+  const auto pressT = [&] { click(*radio, 189, 294); };
+  const auto pressTrack = [&] { click(*radio, 217, 254); };
+  const auto pressEngage = [&] { click(*radio, 696, 254); };
+  pressT();
+  pressTrack();
+  pressEngage();
+  if (!PumpUntil([&] { return tap.Connected(); }, 5000)) {
+    std::printf("Engage again\n");
+    pressEngage();
+  }
+  ASSERT_TRUE(PumpUntil([&] { return tap.Connected(); }, 5000)) << "Gpredict never engaged";
+  // A click lost on the way shows in what Gpredict sends: the default dial
+  // (no T), or the transponder's centre without Doppler (no Track).
+  for (int look = 0; look < 3; ++look) {
+    const std::size_t seen = tap.Downlinks().size();
+    ASSERT_TRUE(PumpUntil([&] { return tap.Downlinks().size() >= seen + 2; }, 8000));
+    const std::int64_t down = tap.Downlinks().back();
+    if (std::llabs(down - kCentreDown) > 60000) {
+      std::printf("Downlink %lld off the transponder: T again\n", static_cast<long long>(down));
+      pressT();
+    } else if (down == kCentreDown) {
+      std::printf("No Doppler: Track again\n");
+      pressTrack();
+    } else {
+      break;
+    }
+  }
+
+  // Some seconds of the pass: the downlink moves with Doppler every cycle.
+  EXPECT_TRUE(PumpUntil([&] { return Sent("SUB").size() >= 4 && Sent("MAIN").size() >= 4; }, 20000))
+      << Sent("SUB").size() << " downlinks and " << Sent("MAIN").size() << " uplinks sent";
+  pressEngage();
+  if (!PumpUntil([&] { return tap.Quit(); }, 4000)) {
+    std::printf("Disengage again\n");
+    pressEngage();
+  }
+  EXPECT_TRUE(PumpUntil([&] { return tap.Quit(); }, 4000)) << "Gpredict never disengaged";
+  PumpUntil([] { return false; }, 300);
+  stopGpredict();
+
+  const std::vector<std::int64_t> downs = tap.Downlinks(), ups = tap.Uplinks();
+  ASSERT_FALSE(downs.empty());
+  ASSERT_FALSE(ups.empty());
+  EXPECT_LE(std::llabs(downs.back() - kCentreDown), 60000) << downs.back();
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        return std::llabs(LastSent("SUB") - downs.back()) < 100 &&
+               std::llabs(LastSent("MAIN") - ups.back()) < 100;
+      },
+      6000))
+      << "SUB " << LastSent("SUB") << " for " << downs.back() << ", MAIN " << LastSent("MAIN")
+      << " for " << ups.back();
+  // Every frequency the radio got is one Gpredict asked for, to 100 Hz.
+  const auto near = [](const std::vector<std::int64_t>& asked, std::int64_t hz) {
+    return std::any_of(asked.begin(), asked.end(),
+                       [&](std::int64_t a) { return std::llabs(a - hz) < 100; });
+  };
+  for (const std::int64_t hz : Sent("SUB")) EXPECT_TRUE(near(downs, hz)) << "SUB " << hz;
+  for (const std::int64_t hz : Sent("MAIN")) EXPECT_TRUE(near(ups, hz)) << "MAIN " << hz;
+  const std::vector<std::string> lines = Lines();
+  for (const char* mode : {"SET MODE MAIN LSB", "SET MODE SUB USB"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), mode), lines.end()) << mode;
+  }
+  EXPECT_EQ(app.form.LabelSat.Caption(), "PASOTEST") << "the name from Gpredict's files";
   connect->click();
   EXPECT_TRUE(PumpUntil([&] { return !EngineRunning(); }, 3000));
   EXPECT_THROW(app.form.RequestClose(), Ended);
