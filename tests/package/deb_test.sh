@@ -1,13 +1,13 @@
 #!/bin/bash
-# usage: deb_test.sh CPACK BUILD_DIR VERSION DEMO FEED
+# usage: deb_test.sh CPACK BUILD_DIR VERSION DEMO
 # Builds the Debian package with CPack and checks what it declares and holds; checks that
 # this machine has everything it depends on; installs it with dpkg into a fresh root (the
 # machine's own packages are never touched); starts the installed launcher offscreen as a
-# new user; plays a pass through the installed program folder with the demo driver; and
-# purges the package: only the user's data may be left.
+# new user; plays a pass from the installed feed through the installed program folder with
+# the demo driver; and purges the package: only the user's data may be left.
 # Starts programs that end every Velkor.exe they see: run it in a private world.
 set -euo pipefail
-cpack=$1 build=$2 version=$3 demo=$4 feed=$5
+cpack=$1 build=$2 version=$3 demo=$4
 
 # A session bus of its own, for the tracker feed.
 if [ -z "${PASOTUNE_DEB_TEST_BUS:-}" ]; then
@@ -57,6 +57,7 @@ done
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
 sort >"$work/want" <<'FILES'
 -rwxr-xr-x root/root ./usr/bin/pasotune
+-rwxr-xr-x root/root ./usr/bin/pasotune-feed
 -rwxr-xr-x root/root ./usr/lib/pasotune/Velkor.exe
 -rwxr-xr-x root/root ./usr/lib/pasotune/pasotune
 -rw-r--r-- root/root ./usr/lib/pasotune/cancel.ico
@@ -104,7 +105,8 @@ kill -KILL "$launched"
 wait "$launched" 2>/dev/null || true
 launched=""
 
-echo "== a pass played through the installed program folder"
+echo "== a pass played through the installed program folder, from the installed feed"
+feed=$root/usr/bin/pasotune-feed
 "$feed" --pass --name SO-50 --modes FM,FM --speed 5 --loop --quiet &
 feed_pid=$!
 export VELKOR_TRANSCRIPT=$work/transcript.log
