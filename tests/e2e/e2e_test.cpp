@@ -448,19 +448,26 @@ TEST_F(EndToEnd, TheWholeProgramFollowsTheRealGpredict) {
   gpredict.setProcessEnvironment(env);
   gpredict.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   gpredict.setStandardOutputFile(QProcess::nullDevice());
-  gpredict.start("gpredict", {});
-  ASSERT_TRUE(gpredict.waitForStarted(5000)) << "gpredict is not installed";
   const auto stopGpredict = [&] {
     gpredict.kill();
     gpredict.waitForFinished(3000);
   };
-
+  // A second start if the first never shows its window: a GUI's start-up
+  // under a loaded machine is not what this test is about.
   std::optional<XWindow> module;
-  ASSERT_TRUE(PumpUntil(
-      [&] { return (module = FindShownWindow("Gpredict: PASOTEST")).has_value(); }, 20000))
-      << "Gpredict's window never showed; gpredict "
-      << (gpredict.state() == QProcess::Running ? "runs" : "ended") << ", windows: "
-      << Xdotool({"search", "--name", ".", "getwindowname", "%@"}).value_or("(none)");
+  for (int start = 0; start < 2 && !module; ++start) {
+    if (start > 0) {
+      std::printf(
+          "Gpredict's window never showed (gpredict %s, windows: %s): starting it again\n",
+          gpredict.state() == QProcess::Running ? "runs" : "ended",
+          Xdotool({"search", "--name", ".", "getwindowname", "%@"}).value_or("none").c_str());
+      stopGpredict();
+    }
+    gpredict.start("gpredict", {});
+    ASSERT_TRUE(gpredict.waitForStarted(5000)) << "gpredict is not installed";
+    PumpUntil([&] { return (module = FindShownWindow("Gpredict: PASOTEST")).has_value(); }, 20000);
+  }
+  ASSERT_TRUE(module) << "Gpredict's window never showed";
   const auto click = [](const XWindow& w, int x, int y) {
     Xdotool({"mousemove", "--window", w.id, std::to_string(x), std::to_string(y), "click", "1"});
   };
