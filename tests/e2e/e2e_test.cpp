@@ -170,6 +170,35 @@ class EndToEnd : public testing::Test {
     transcript_ = folder_ + "/later/transcript.log";
   }
 
+  // The feed started again as Gpredict's radio on `port`, with the
+  // Gpredict files in `config`; back once it listens.
+  void FeedForGpredict(int port, const std::string& config) {
+    feed_.terminate();
+    ASSERT_TRUE(feed_.waitForFinished(3000));
+    feed_.setArguments(
+        {"--gpredict", QString::number(port), "--gpredict-config", QString::fromStdString(config)});
+    feed_.start();
+    ASSERT_TRUE(feed_.waitForStarted(5000));
+    ASSERT_TRUE(PumpUntil([&] { return feed_.canReadLine(); }, 5000)) << "the feed never listened";
+  }
+
+  // The whole program in the test's folder, started and connected.
+  struct ConnectedProgram {
+    explicit ConnectedProgram(const std::string& folder) : program({folder, &end, &box}) {}
+    YesBox box;
+    ThrowingEnd end;
+    Program program;
+    QAbstractButton* connect = nullptr;
+  };
+  static void StartAndConnect(ConnectedProgram& p) {
+    p.connect = p.program.View().findChild<QAbstractButton*>("Command1");
+    ASSERT_NE(p.connect, nullptr);
+    p.program.Start();
+    ASSERT_TRUE(PumpUntil([&] { return p.connect->isEnabled(); }, 6000));
+    p.connect->click();
+    ASSERT_TRUE(p.program.App().m.Conectado);
+  }
+
   std::string folder_;
   std::string transcript_;
   QProcess feed_;
@@ -357,25 +386,12 @@ TEST_F(EndToEnd, TheWholeProgramFollowsAPassAndClosesCleanly) {
 // feed's Gpredict port at a brisk pace; the whole program follows it: uplink
 // on MAIN, downlink on SUB, the transponder's modes from Gpredict's files.
 TEST_F(EndToEnd, TheWholeProgramFollowsGpredictThroughTheFeed) {
-  feed_.terminate();
-  ASSERT_TRUE(feed_.waitForFinished(3000));
   const fs::path data = GPREDICT_DATA;
-  feed_.setArguments({"--gpredict", "45321", "--gpredict-config",
-                      QString::fromStdString((data / "config").string())});
-  feed_.start();
-  ASSERT_TRUE(feed_.waitForStarted(5000));
-  ASSERT_TRUE(PumpUntil([&] { return feed_.canReadLine(); }, 5000)) << "the feed never listened";
-
-  YesBox box;
-  ThrowingEnd end;
-  Program program({folder_, &end, &box});
-  Pasotune& app = program.App();
-  auto* connect = program.View().findChild<QAbstractButton*>("Command1");
-  ASSERT_NE(connect, nullptr);
-  program.Start();
-  ASSERT_TRUE(PumpUntil([&] { return connect->isEnabled(); }, 6000));
-  connect->click();
-  ASSERT_TRUE(app.m.Conectado);
+  ASSERT_NO_FATAL_FAILURE(FeedForGpredict(45321, (data / "config").string()));
+  ConnectedProgram running(folder_);
+  ASSERT_NO_FATAL_FAILURE(StartAndConnect(running));
+  Pasotune& app = running.program.App();
+  QAbstractButton* connect = running.connect;
 
   QTcpSocket gpredict;
   gpredict.connectToHost(QHostAddress::LocalHost, 45321);
@@ -415,28 +431,15 @@ TEST_F(EndToEnd, TheWholeProgramFollowsTheRealGpredict) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run";
   constexpr int kRigPort = 4532, kFeedPort = 4533;
   constexpr std::int64_t kCentreDown = 435850000;
-  feed_.terminate();
-  ASSERT_TRUE(feed_.waitForFinished(3000));
   const std::string gpredictDir = folder_ + "/xdg/Gpredict";
   WriteGpredictConfig(gpredictDir, kRigPort, std::time(nullptr) + 30);
   GpredictTap tap(kRigPort, kFeedPort);
   ASSERT_TRUE(tap.Listening());
-  feed_.setArguments({"--gpredict", QString::number(kFeedPort), "--gpredict-config",
-                      QString::fromStdString(gpredictDir)});
-  feed_.start();
-  ASSERT_TRUE(feed_.waitForStarted(5000));
-  ASSERT_TRUE(PumpUntil([&] { return feed_.canReadLine(); }, 5000)) << "the feed never listened";
-
-  YesBox box;
-  ThrowingEnd end;
-  Program program({folder_, &end, &box});
-  Pasotune& app = program.App();
-  auto* connect = program.View().findChild<QAbstractButton*>("Command1");
-  ASSERT_NE(connect, nullptr);
-  program.Start();
-  ASSERT_TRUE(PumpUntil([&] { return connect->isEnabled(); }, 6000));
-  connect->click();
-  ASSERT_TRUE(app.m.Conectado);
+  ASSERT_NO_FATAL_FAILURE(FeedForGpredict(kFeedPort, gpredictDir));
+  ConnectedProgram running(folder_);
+  ASSERT_NO_FATAL_FAILURE(StartAndConnect(running));
+  Pasotune& app = running.program.App();
+  QAbstractButton* connect = running.connect;
 
   QProcess gpredict;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
