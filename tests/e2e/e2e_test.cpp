@@ -497,7 +497,9 @@ TEST_F(EndToEnd, TheWholeProgramFollowsTheRealGpredict) {
   ASSERT_TRUE(radio) << "Radio Control never opened";
   PumpUntil([] { return false; }, 500);
 
-  // T, Track (the satellite and transponder are the module's first), Engage.
+  // T, Track (the satellite and transponder are the module's first), Engage:
+  // the middles of those buttons in Gpredict 2.3's Radio Control at its own
+  // size, which needs no window manager and is the same on every run.
   const auto pressT = [&] { click(*radio, 189, 294); };
   const auto pressTrack = [&] { click(*radio, 217, 254); };
   const auto pressEngage = [&] { click(*radio, 696, 254); };
