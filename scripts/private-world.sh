@@ -6,17 +6,9 @@
 # namespace. Where the machine allows neither it runs the command as it is,
 # and says so; CTest's resource lock then keeps such tests apart.
 #   private-world.sh --check     exits 0 when namespaces can be had
-#   private-world.sh [--private-tmp] COMMAND [ARGS...]
-# --private-tmp gives the command an empty /tmp of its own: an X server's
-# locks and sockets live there, and one ended with its namespace would
-# leave them behind on the machine.
+#   private-world.sh COMMAND [ARGS...]
 set -e
-tmp=""
-if [ "${1:-}" = --private-tmp ]; then
-  tmp='mount -t tmpfs -o mode=1777 private-tmp /tmp || exit 1; '
-  shift
-fi
-inside=$tmp'ip link set lo up 2>/dev/null || { command -v ip >/dev/null || { echo "private-world: no ip command (iproute2) to bring up the loopback" >&2; exit 1; }; }; "$@"'
+inside='ip link set lo up 2>/dev/null || { command -v ip >/dev/null || { echo "private-world: no ip command (iproute2) to bring up the loopback" >&2; exit 1; }; }; "$@"'
 try() { unshare "$@" --fork --pid --mount --net --mount-proc true >/dev/null 2>&1; }
 if try; then
   flags=""

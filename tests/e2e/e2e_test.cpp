@@ -423,12 +423,12 @@ TEST_F(EndToEnd, TheWholeProgramFollowsGpredictThroughTheFeed) {
   EXPECT_THROW(app.form.RequestClose(), Ended);
 }
 
-// The real Gpredict, on the X display xvfb-run gives this test, drives the
+// The real Gpredict, on the X display on-own-display.sh gives this test, drives the
 // feed as its radio, set up from scratch as a user would: Radio Control
 // opened from the module's menu, T (the transponder's centre), Track and
 // Engage clicked. The program and the engine follow what it sends.
 TEST_F(EndToEnd, TheWholeProgramFollowsTheRealGpredict) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run";
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display: run under on-own-display.sh";
   constexpr int kRigPort = 4532, kFeedPort = 4533;
   constexpr std::int64_t kCentreDown = 435850000;
   const std::string gpredictDir = folder_ + "/xdg/Gpredict";
