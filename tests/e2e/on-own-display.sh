@@ -20,8 +20,10 @@ for try in 1 2 3 4 5; do
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
   rm -f "$work/ready"
   mkfifo "$work/ready"
-  # Xvfb writes the display's number to fd 3 once it takes clients.
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -displayfd 3 3>"$work/ready" 2>"$work/log" &
+  # Xvfb writes the display's number to fd 3 once it takes clients. Without
+  # -noreset it starts afresh whenever its last client leaves, and a client
+  # connecting just then is refused: one xdotool ending as Gpredict starts.
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset -displayfd 3 3>"$work/ready" 2>"$work/log" &
   xvfb=$!
   read -r shown <"$work/ready" && break
   wait "$xvfb" 2>/dev/null || true
