@@ -5,7 +5,7 @@
 # window is grabbed once the engine has tuned the radio (the simulated one).
 #   screenshot-windows.sh [BUILD_DIR] [OUTPUT.png]
 # BUILD_DIR is the Windows build (default build-windows), with program/ and
-# bin/pasotune-feed.exe. Needs xvfb-run, wine, xdotool and ImageMagick's
+# bin/pasotune-feed.exe. Needs Xvfb, wine, xdotool and ImageMagick's
 # import; fonts-wine draws the caption's buttons. Everything runs in private
 # namespaces where the machine allows, so the engine's port 9000 and the
 # program's ending of every Velkor.exe touch nothing of anyone else's.
@@ -37,7 +37,7 @@ fi
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build-windows}" && pwd)
 out=$(realpath -m "${2:-pasotune-windows.png}")
-for tool in xvfb-run wine xdotool import; do
+for tool in Xvfb wine xdotool import; do
   command -v "$tool" >/dev/null 2>&1 || {
     echo "$0: needs $tool (apt-get install xvfb wine xdotool imagemagick fonts-wine)" >&2
     exit 1
@@ -53,6 +53,6 @@ trap 'rm -rf "$work"' EXIT
 # The program writes config.txt beside itself: a copy, not the build's.
 cp -r "$build/program" "$work/program"
 
-"$here/../scripts/private-world.sh" xvfb-run -a -s "-screen 0 1024x768x24" \
+"$here/../scripts/private-world.sh" "$here/../scripts/on-own-display.sh" --screen 1024x768x24 \
   "$here/$(basename "$0")" --on-screen "$work" "$build/bin/pasotune-feed.exe" "$out"
 echo "saved $out"

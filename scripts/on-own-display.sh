@@ -1,10 +1,16 @@
 #!/bin/sh
-# usage: on-own-display.sh COMMAND [ARGS...]
-# Runs a command on an X display of its own (Xvfb, 1280x1024) and ends that
-# display, waiting for it, before returning. In a private PID namespace an X
-# server still up when the namespace ends is killed outright and leaves its
-# lock and socket in /tmp, so xvfb-run (which does not wait) will not do.
+# usage: on-own-display.sh [--screen WxHxDEPTH] COMMAND [ARGS...]
+# Runs a command on an X display of its own (Xvfb, 1280x1024x24 unless told)
+# and ends that display, waiting for it, before returning. In a private PID
+# namespace an X server still up when the namespace ends is killed outright
+# and leaves its lock and socket in /tmp, so xvfb-run (which does not wait)
+# will not do there.
 set -eu
+screen=1280x1024x24
+if [ "${1:-}" = --screen ]; then
+  screen=$2
+  shift 2
+fi
 work=$(mktemp -d)
 xvfb=""
 end() {
@@ -23,7 +29,7 @@ for try in 1 2 3 4 5; do
   # Xvfb writes the display's number to fd 3 once it takes clients. Without
   # -noreset it starts afresh whenever its last client leaves, and a client
   # connecting just then is refused: one xdotool ending as Gpredict starts.
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset -displayfd 3 3>"$work/ready" 2>"$work/log" &
+  Xvfb ":$n" -screen 0 "$screen" -nolisten tcp -noreset -displayfd 3 3>"$work/ready" 2>"$work/log" &
   xvfb=$!
   read -r shown <"$work/ready" && break
   wait "$xvfb" 2>/dev/null || true
