@@ -241,19 +241,12 @@ TEST_F(EndToEnd, TheCoreOverTheRealAdaptersTunesTheRealEngine) {
 // The switch shows the link the sequence ends with, and one click ends it.
 TEST_F(EndToEnd, AnEngineSlowToListenLinksAndOneClickDisconnects) {
   SlowEngine();
-  YesBox box;
-  ThrowingEnd end;
-  Program program({folder_, &end, &box});
-  Pasotune& app = program.App();
-  auto* connect = program.View().findChild<QAbstractButton*>("Command1");
-  auto* port = program.View().findChild<QComboBox*>("HPORT");
-  ASSERT_NE(connect, nullptr);
+  ConnectedProgram running(folder_);
+  auto* port = running.program.View().findChild<QComboBox*>("HPORT");
   ASSERT_NE(port, nullptr);
-  program.Start();
-  ASSERT_TRUE(PumpUntil([&] { return connect->isEnabled(); }, 6000));
-
-  connect->click();  // the whole sequence runs inside
-  ASSERT_TRUE(app.m.Conectado);
+  ASSERT_NO_FATAL_FAILURE(StartAndConnect(running));  // the whole sequence runs in the click
+  Pasotune& app = running.program.App();
+  QAbstractButton* connect = running.connect;
   EXPECT_EQ(app.form.List1.Item(0), "Error: Connection is forcefully rejected");
   EXPECT_EQ(connect->text(), "Desconectar");
   EXPECT_FALSE(port->isEnabled());
@@ -428,7 +421,8 @@ TEST_F(EndToEnd, TheWholeProgramFollowsGpredictThroughTheFeed) {
 // opened from the module's menu, T (the transponder's centre), Track and
 // Engage clicked. The program and the engine follow what it sends.
 TEST_F(EndToEnd, TheWholeProgramFollowsTheRealGpredict) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display: run under on-own-display.sh";
+  if (std::getenv("DISPLAY") == nullptr)
+    GTEST_SKIP() << "no X display: run under on-own-display.sh";
   constexpr int kRigPort = 4532, kFeedPort = 4533;
   constexpr std::int64_t kCentreDown = 435850000;
   const std::string gpredictDir = folder_ + "/xdg/Gpredict";
