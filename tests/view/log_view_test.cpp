@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QHelpEvent>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QToolTip>
 #include <string>
 
 #include "form/form1.hpp"
@@ -67,6 +70,52 @@ TEST_F(LogViewTest, TheUsersChoiceOfLineReachesTheModel) {
     QCoreApplication::processEvents();
     EXPECT_EQ(form.List1.ListIndex(), expected) << key;
   }
+}
+
+TEST_F(LogViewTest, ALineWiderThanTheLogScrollsSidewaysAndShowsWholeAsItsTooltip) {
+  view.ShowCentred();
+  const QSize size = list->size();
+  const std::string wide =
+      "ERROR COM1 (/dev/ttyUSB0): no existe el dispositivo; compruebe el cable y el puerto";
+  for (const auto& [line, wider] : {std::pair<std::string, bool>{"Conectando ...", false},
+                                    {wide, true},
+                                    {"Desconectado", false}}) {
+    SCOPED_TRACE(line);
+    Log(line);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();  // the scroll bars are laid out in a turn of their own
+    const int row = list->RowCount() - 1;
+    EXPECT_EQ(list->RowToolTip(row), wider ? QString::fromStdString(line) : QString());
+    const QPoint at = list->RowRect(row).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list->viewport(), &help);
+    EXPECT_EQ(help.isAccepted(), wider);
+    if (wider) {
+      EXPECT_TRUE(QToolTip::isVisible());
+      EXPECT_EQ(QToolTip::text(), QString::fromStdString(line));
+    }
+    // The bar appears with the first wide line and stays.
+    EXPECT_EQ(list->horizontalScrollBar()->isVisible(), row >= 1);
+  }
+  QScrollBar* across = list->horizontalScrollBar();
+  EXPECT_EQ(across->maximum(), list->WidestRow() - list->viewport()->width());
+  EXPECT_EQ(list->size(), size);
+
+  // Scrolled to the end, the short first line has gone out of sight.
+  const auto greenInFirstRow = [&] {
+    const QImage image = list->viewport()->grab().toImage();
+    const QRect row = list->RowRect(0);
+    int count = 0;
+    for (int x = row.left(); x <= row.right(); ++x) {
+      for (int y = row.top(); y <= row.bottom(); ++y) {
+        count += image.pixelColor(x, y).green() > 200 ? 1 : 0;
+      }
+    }
+    return count;
+  };
+  EXPECT_GT(greenInFirstRow(), 10);
+  across->setValue(across->maximum());
+  EXPECT_EQ(greenInFirstRow(), 0);
 }
 
 TEST_F(LogViewTest, AMillionLinesAreReadInPlace) {

@@ -5,14 +5,25 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QToolTip>
 #include <algorithm>
 #include <climits>
+#include <string_view>
+#include <utility>
 
 namespace pasotune {
 
+namespace {
+
+// Room left and right of a row's text.
+constexpr int kMargin = 2;
+
+}  // namespace
+
 LogView::LogView(ListBox& list, QWidget* parent) : QAbstractScrollArea(parent), list_(list) {
   setFocusPolicy(Qt::StrongFocus);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   viewport()->setAutoFillBackground(true);
   viewport()->setBackgroundRole(QPalette::Base);
   CatchUp();
@@ -39,13 +50,52 @@ QRect LogView::RowRect(int row) const {
   return {0, (row - FirstVisibleRow()) * RowHeight(), viewport()->width(), RowHeight()};
 }
 
+int LogView::RowWidth(int row) const {
+  return fontMetrics().horizontalAdvance(RowText(row)) + 2 * kMargin;
+}
+
+QString LogView::RowToolTip(int row) const {
+  if (row < 0 || row >= rows_ || RowWidth(row) <= viewport()->width()) return {};
+  return RowText(row);
+}
+
+void LogView::Measure(int from, int to) {
+  // A line of plain ASCII that would fit even if every character were the
+  // font's widest is not measured: most of the log costs no text layout.
+  int room = viewport()->width();
+  if (!verticalScrollBar()->isVisible()) {
+    room -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  }
+  const int widestChar = std::max(1, fontMetrics().maxWidth());
+  for (int row = from; row < to; ++row) {
+    const std::string_view line = list_.Item(static_cast<std::size_t>(row));
+    const auto fits = (std::max(widest_, room) - 2 * kMargin) / widestChar;
+    if (std::cmp_less_equal(line.size(), fits) &&
+        std::all_of(line.begin(), line.end(), [](char c) { return (c & 0x80) == 0; })) {
+      continue;
+    }
+    const int width = RowWidth(row);
+    if (width > widest_) {
+      widest_ = width;
+      widestRow_ = row;
+    }
+  }
+}
+
 void LogView::UpdateScrollRange() {
   verticalScrollBar()->setPageStep(VisibleRows());
   verticalScrollBar()->setRange(0, std::max(0, rows_ - VisibleRows()));
+  QScrollBar* across = horizontalScrollBar();
+  across->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
+  across->setPageStep(viewport()->width());
+  across->setRange(0, std::max(0, widest_ - viewport()->width()));
 }
 
 void LogView::CatchUp() {
+  const int before = rows_;
   rows_ = static_cast<int>(std::min<std::size_t>(list_.ListCount(), INT_MAX));
+  // Only the lines added since the last catch-up are measured.
+  Measure(before, rows_);
   const long index = list_.ListIndex();
   selected_ = index >= 0 && index < rows_ ? index : -1;
   UpdateScrollRange();
@@ -63,12 +113,14 @@ void LogView::paintEvent(QPaintEvent*) {
   const int height = RowHeight();
   const int first = FirstVisibleRow();
   const int last = std::min(rows_, first + viewport()->height() / height + 1);
+  const int across = horizontalScrollBar()->value();
   for (int row = first; row < last; ++row) {
     const QRect rect = RowRect(row);
     const bool chosen = row == selected_;
     if (chosen) painter.fillRect(rect, palette().brush(QPalette::Highlight));
     painter.setPen(palette().color(chosen ? QPalette::HighlightedText : QPalette::Text));
-    painter.drawText(rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, RowText(row));
+    painter.drawText(rect.adjusted(kMargin - across, 0, 0, 0),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, RowText(row));
   }
 }
 
@@ -115,7 +167,25 @@ void LogView::resizeEvent(QResizeEvent* event) {
 
 void LogView::changeEvent(QEvent* event) {
   QAbstractScrollArea::changeEvent(event);
-  if (event->type() == QEvent::FontChange) UpdateScrollRange();
+  if (event->type() != QEvent::FontChange) return;
+  // The log's font is fixed-pitch, so the widest line stays the widest:
+  // measuring it again spares a pass over the whole log.
+  widest_ = widestRow_ >= 0 && widestRow_ < rows_ ? RowWidth(widestRow_) : 0;
+  UpdateScrollRange();
+}
+
+bool LogView::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QAbstractScrollArea::viewportEvent(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const int row = FirstVisibleRow() + help->pos().y() / RowHeight();
+  const QString tip = RowToolTip(row);
+  if (tip.isEmpty()) {
+    QToolTip::hideText();
+    event->ignore();
+  } else {
+    QToolTip::showText(help->globalPos(), tip, viewport(), RowRect(row));
+  }
+  return true;
 }
 
 }  // namespace pasotune
