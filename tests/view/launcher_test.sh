@@ -12,6 +12,9 @@
 #   shared-base     XDG_DATA_HOME is a folder others may write in
 #   shared-above    XDG_DATA_HOME lies in a folder others may write in, without the sticky bit
 #   sticky-above    XDG_DATA_HOME lies in a sticky shared folder, like /tmp: accepted
+#   gpredict        --gpredict: the feed answers before the program starts, ends with it
+#   gpredict-refused bad ports and arguments; a feed that cannot answer
+#   gpredict-interrupted the launcher ended while the program runs
 set -eu
 launcher=$1 case=$2
 root=$(mktemp -d)
@@ -21,8 +24,22 @@ shipped="$root/prefix/lib/pasotune"
 data="$root/data"
 mkdir -p "$root/prefix/bin" "$shipped" "$data"
 cp "$launcher" "$root/prefix/bin/pasotune"
-printf '#!/bin/sh\npwd > ran-in.txt\n' > "$shipped/pasotune"
-chmod +x "$shipped/pasotune"
+# The program notes the feed it found; the feed says it answers (not on port 9).
+cat > "$shipped/pasotune" << EOF
+#!/bin/sh
+pwd > ran-in.txt
+cat "$root/feed.txt" > saw-feed.txt 2> /dev/null || :
+[ -z "\${HANG:-}" ] || { echo \$\$ > "$root/started" && exec sleep 60; }
+exit \${STATUS:-0}
+EOF
+cat > "$root/prefix/bin/pasotune-feed" << EOF
+#!/bin/sh
+echo "\$\$ \$*" > "$root/feed.txt"
+[ "\$2" != 9 ] || exit 2
+echo "answering Gpredict's radio on 127.0.0.1:\$2"
+exec sleep 60
+EOF
+chmod +x "$shipped/pasotune" "$root/prefix/bin/pasotune-feed"
 echo v1 > "$shipped/up2.ico"
 echo engine > "$shipped/Velkor.exe"
 echo shipped > "$shipped/config.txt"
@@ -34,11 +51,13 @@ fail() {
 check() {
   [ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"
 }
-# Runs the launcher with XDG_DATA_HOME=$1, under a time limit; its status and
-# messages go to $root/status and $root/err.
+# Runs the launcher with XDG_DATA_HOME=$1 and the arguments after it, under a
+# time limit; its status and messages go to $root/status and $root/err.
 launch() {
   set +e
-  XDG_DATA_HOME="$1" timeout 20 sh "$root/prefix/bin/pasotune" 2> "$root/err"
+  dir=$1
+  shift
+  XDG_DATA_HOME="$dir" timeout 20 sh "$root/prefix/bin/pasotune" "$@" 2> "$root/err" > /dev/null
   echo $? > "$root/status"
   set -e
 }
@@ -133,6 +152,42 @@ case $case in
     check "$(cat "$root/status")" 0 "exit status"
     check "$(ran_in "$data/mine")" "$data/mine/pasotune" "runs"
     check "$(stat -c %a "$data/mine/pasotune")" 700 "a new data folder is the user's alone"
+    ;;
+  gpredict)
+    export STATUS=3
+    launch "$data" --gpredict 4533
+    check "$(cat "$root/status")" 3 "the program's status"
+    feed=$(cat "$data/pasotune/saw-feed.txt")
+    check "${feed#* }" "--gpredict 4533" "the feed answers before the program starts"
+    ! kill -0 "${feed%% *}" 2> /dev/null || fail "the feed outlived the program"
+    check "$(leftovers "$data")" 0 "leaves no FIFO"
+    ;;
+  gpredict-refused)
+    for args in "--gpredict 0" "--gpredict 65536" "--gpredict 04532" --gpredict=45x2 \
+      "--gpredict 4532 4533" --gpredict= --gpredik; do
+      # shellcheck disable=SC2086 # one word each
+      launch "$data" $args
+      check "$(cat "$root/status")" 2 "exit status for $args"
+      grep -q "^pasotune: ..*" "$root/err" || fail "no reason given for $args"
+    done
+    [ ! -e "$root/feed.txt" ] || fail "a feed was started for bad arguments"
+    launch "$data" --gpredict 9
+    check "$(cat "$root/status")" 1 "exit status when the feed cannot answer"
+    grep -q "pasotune-feed terminó (estado 2)" "$root/err" || fail "message: $(cat "$root/err")"
+    check "$(ran_in "$data")" "(did not run)" "no program without its feed"
+    ;;
+  gpredict-interrupted)
+    mkfifo "$root/started"
+    HANG=1 XDG_DATA_HOME="$data" sh "$root/prefix/bin/pasotune" --gpredict > /dev/null &
+    launcher=$!
+    program=$(timeout 20 head -n 1 "$root/started") || fail "the program did not start"
+    kill -TERM "$launcher"
+    status=0 && wait "$launcher" || status=$?
+    check "$status" 143 "exit status"
+    feed=$(cat "$root/feed.txt")
+    for pid in "$program" "${feed%% *}"; do
+      ! kill -0 "$pid" 2> /dev/null || fail "process $pid outlived the launcher"
+    done
     ;;
   *)
     echo "unknown case $case"
