@@ -96,6 +96,8 @@ std::optional<std::int64_t> parseDecimal(std::string_view text, std::size_t maxW
   return value;
 }
 
+constexpr std::string_view kNoPortName = "SETPORT sin puerto: elija el puerto en Pasotune";
+
 ParseResult fail(std::string error) {
   return {std::nullopt, std::move(error)};
 }
@@ -126,16 +128,16 @@ ParseResult parseBandCommand(std::string_view rest, Command::Kind kind) {
   } else if (consume(rest, "SUB ")) {
     command.band = Band::kSub;
   } else {
-    return fail("expected MAIN or SUB: " + echo(rest));
+    return fail("se esperaba MAIN o SUB: " + echo(rest));
   }
   rest = trim(rest);
   if (kind == Command::Kind::kSetFrequency) {
     const auto hz = parseMegahertz(rest);
-    if (!hz) return fail("bad frequency: " + echo(rest));
+    if (!hz) return fail("frecuencia no válida: " + echo(rest));
     command.hz = *hz;
   } else {
     const auto mode = parseMode(rest);
-    if (!mode) return fail("unknown mode: " + echo(rest));
+    if (!mode) return fail("modo desconocido: " + echo(rest));
     command.mode = *mode;
   }
   return {command, {}};
@@ -156,6 +158,15 @@ std::string describe(const Outcome& outcome, std::string_view what) {
 }
 
 }  // namespace
+
+bool sameMode(Mode a, Mode b) {
+  const auto wide = [](Mode m) {
+    if (m == Mode::kCwN) return Mode::kCw;
+    if (m == Mode::kFmN) return Mode::kFm;
+    return m;
+  };
+  return wide(a) == wide(b);
+}
 
 std::string_view bandName(Band band) {
   return band == Band::kMain ? "MAIN" : "SUB";
@@ -189,11 +200,11 @@ std::optional<int> parseTone(std::string_view text) {
 ParseResult parseCommand(std::string_view line) {
   line = trim(line);
   std::string_view rest = line;
-  if (line == "SETPORT") return badPort("SETPORT needs a port name");
+  if (line == "SETPORT") return badPort(std::string(kNoPortName));
   if (consume(rest, "SETPORT ")) {
     rest = trim(rest);
-    if (rest.empty()) return badPort("SETPORT needs a port name");
-    if (!plausiblePort(rest)) return badPort("cannot open " + echo(rest) + ": not a port name");
+    if (rest.empty()) return badPort(std::string(kNoPortName));
+    if (!plausiblePort(rest)) return badPort(echo(rest) + ": no es un nombre de puerto");
     Command command;
     command.kind = Command::Kind::kSetPort;
     command.port = std::string(rest);
@@ -209,12 +220,12 @@ ParseResult parseCommand(std::string_view line) {
       return {command, {}};
     }
     const auto tenths = parseTone(rest);
-    if (!tenths) return fail("bad tone: " + echo(rest));
+    if (!tenths) return fail("tono no válido: " + echo(rest));
     command.kind = Command::Kind::kSetTone;
     command.tenthsHz = *tenths;
     return {command, {}};
   }
-  return fail("unknown command: " + echo(line));
+  return fail("orden desconocida: " + echo(line));
 }
 
 std::string formatHz(std::int64_t hz) {
@@ -228,48 +239,78 @@ std::string formatTone(int tenthsHz) {
   return std::to_string(tenthsHz / 10) + "." + std::to_string(tenthsHz % 10) + " Hz";
 }
 
+std::string frequencyWhat(Band band, std::int64_t hz) {
+  return std::string(bandName(band)) + " frecuencia " + formatHz(hz);
+}
+
+std::string modeWhat(Band band, Mode mode) {
+  return std::string(bandName(band)) + " modo " + std::string(modeName(mode));
+}
+
+std::string toneWhat(const ToneState& tone) {
+  return tone.on ? "tono " + formatTone(tone.tenthsHz) : std::string("tono apagado");
+}
+
+std::string readyReply(std::string_view description) {
+  return std::string(kReadyReply) + ": " + std::string(description);
+}
+
+Dispatcher::Dispatcher(Radio& radio, std::vector<std::string> afterPort)
+    : radio_(radio), afterPort_(std::move(afterPort)) {}
+
 Handled Dispatcher::handle(std::string_view line) {
-  if (trim(line).empty()) return {std::nullopt, "ignored: empty line"};
+  if (trim(line).empty()) return {std::nullopt, "ignored: empty line", {}};
   const ParseResult parsed = parseCommand(line);
   if (!parsed.command) {
-    if (!parsed.needsUser) return {notDoneReply(parsed.error), "rejected"};
+    if (!parsed.needsUser) return {notDoneReply(parsed.error), "rejected", {}};
     // As after any failed SETPORT, no port is left open.
     radio_.close();
-    return {errorReply(parsed.error), "rejected"};
+    noPortSaid_ = false;
+    return {errorReply(parsed.error), "rejected", afterPort_};
   }
   const Command& command = *parsed.command;
   Outcome outcome;
   std::string what;
   switch (command.kind) {
     case Command::Kind::kSetPort:
+      noPortSaid_ = false;
       outcome = radio_.open(command.port);
       what = "open " + echo(command.port);
       break;
     case Command::Kind::kSetFrequency:
       outcome = radio_.setFrequency(command.band, command.hz);
-      what = std::string(bandName(command.band)) + " frequency " + formatHz(command.hz);
+      what = frequencyWhat(command.band, command.hz);
       break;
     case Command::Kind::kSetMode:
       outcome = radio_.setMode(command.band, command.mode);
-      what = std::string(bandName(command.band)) + " mode " + std::string(modeName(command.mode));
+      what = modeWhat(command.band, command.mode);
       break;
     case Command::Kind::kSetTone:
       outcome = radio_.setTone(command.tenthsHz);
-      what = "tone " + formatTone(command.tenthsHz) + " on";
+      what = toneWhat({true, command.tenthsHz});
       break;
     case Command::Kind::kToneOff:
       outcome = radio_.toneOff();
-      what = "tone off";
+      what = toneWhat({false, 0});
       break;
   }
-  Handled handled{std::nullopt, describe(outcome, what)};
-  if (outcome.kind == Outcome::Kind::kFailed) {
+  Handled handled{std::nullopt, describe(outcome, what), {}};
+  const bool portAnswer =
+      command.kind == Command::Kind::kSetPort && outcome.kind != Outcome::Kind::kQueued;
+  if (outcome.kind == Outcome::Kind::kFailed && outcome.reason == kNoPortOpen) {
+    // A link whose port failed keeps bringing the tracker's commands: one line says why
+    // they go nowhere, the rest are silent until the next SETPORT.
+    if (noPortSaid_) return {std::nullopt, "ignored: no port open", {}};
+    noPortSaid_ = true;
+    handled.reply = errorReply(outcome.reason);
+  } else if (outcome.kind == Outcome::Kind::kFailed) {
     handled.reply = errorReply(outcome.reason);
   } else if (outcome.kind == Outcome::Kind::kRefused) {
     handled.reply = notDoneReply(what + ": " + outcome.reason);
-  } else if (command.kind == Command::Kind::kSetPort && outcome.kind == Outcome::Kind::kDone) {
-    handled.reply = std::string(kReadyReply);
+  } else if (portAnswer) {
+    handled.reply = readyReply(radio_.description());
   }
+  if (portAnswer) handled.more = afterPort_;
   return handled;
 }
 

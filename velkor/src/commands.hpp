@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "radio.hpp"
 
@@ -54,15 +55,28 @@ std::string formatTone(int tenthsHz);   // "88.5 Hz"
 struct Handled {
   std::optional<std::string> reply;
   std::string action;
+  std::vector<std::string> more;  // lines that follow the reply
 };
+
+// "MAIN frecuencia 432.150000 MHz", "SUB modo USB", "tono 88.5 Hz": a setting as the user
+// reads it in NOT DONE lines.
+std::string frequencyWhat(Band band, std::int64_t hz);
+std::string modeWhat(Band band, Mode mode);
+std::string toneWhat(const ToneState& tone);
+// "Velkor READY: " and what the radio is.
+std::string readyReply(std::string_view description);
 
 class Dispatcher {
  public:
-  explicit Dispatcher(Radio& radio) : radio_(radio) {}
+  // afterPort: lines said after every answer to SETPORT (what velkor.conf had that the engine
+  // did not take).
+  explicit Dispatcher(Radio& radio, std::vector<std::string> afterPort = {});
   Handled handle(std::string_view line);
 
  private:
   Radio& radio_;
+  std::vector<std::string> afterPort_;
+  bool noPortSaid_ = false;
 };
 
 }  // namespace velkor

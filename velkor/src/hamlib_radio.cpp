@@ -1,16 +1,12 @@
 #include "hamlib_radio.hpp"
 
 #include <hamlib/rig.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 #include <utility>
 
 #include "commands.hpp"
+#include "port_problem.hpp"
+#include "serial.hpp"
 #include "text.hpp"
 
 namespace velkor {
@@ -38,34 +34,14 @@ const ModeMap& lookup(Mode mode) {
   return kModes[0];
 }
 
-// rigerror() in Hamlib 4.5 also carries its recent debug log; this is only the message.
-std::string message(int status) {
-  std::string text = rigerror2(status);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  return text;
-}
-
-// Errors that mean the link to the radio is gone rather than a refused value.
-bool linkLost(int status) {
-  switch (-status) {
-    case RIG_ETIMEOUT:
-    case RIG_EIO:
-    case RIG_EPROTO:
-    case RIG_BUSERROR:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // A radio that stopped answering needs the user; anything else it turned down is a value it
 // cannot take.
-Outcome check(int status, std::string_view what) {
+Outcome check(int status) {
   if (status == RIG_OK) return Outcome::done();
-  if (linkLost(status)) return Outcome::failed(std::string(what) + ": " + message(status), true);
-  return Outcome::refused(message(status));
+  if (problemOf(Source::kHamlib, status) == Problem::kNoAnswer) {
+    return Outcome::failed(hamlibText(status), true);
+  }
+  return Outcome::refused(hamlibText(status));
 }
 
 int setConf(RIG* rig, const char* name, const std::string& value) {
@@ -88,34 +64,37 @@ std::string HamlibRadio::modelName() const {
   return std::string(rig_->caps->mfg_name) + " " + rig_->caps->model_name;
 }
 
+std::string HamlibRadio::description() const {
+  return description_;
+}
+
 Outcome HamlibRadio::open(const std::string& port) {
   close();
   RIG* rig = rig_init(settings_.model);
-  if (!rig) return Outcome::failed("Hamlib has no rig model " + std::to_string(settings_.model));
-
+  if (!rig) {
+    return Outcome::failed(echoText(port) + ": Hamlib no conoce el modelo de radio " +
+                           std::to_string(settings_.model) + " (model en " +
+                           echoText(settings_.file.empty() ? "velkor.conf" : settings_.file) + ")");
+  }
   std::string path;
-  std::string where = echoText(port);
   int status = RIG_OK;
-  if (settings_.model == RIG_MODEL_NETRIGCTL) {
+  const bool serial = rig->caps->port_type == RIG_PORT_SERIAL;
+  const bool network = settings_.model == RIG_MODEL_NETRIGCTL;
+  if (network) {
     path = settings_.rigctld;
-    where = "rigctld at " + path;
-  } else if (rig->caps->port_type == RIG_PORT_SERIAL) {
+  } else if (serial) {
     const auto device = settings_.devicePath(port);
     if (!device) {
       rig_cleanup(rig);
-      return Outcome::failed("cannot open " + echoText(port) +
-                             ": not a COMn name or a device path");
+      return Outcome::failed(echoText(port) + ": no es un nombre COMn ni un dispositivo");
     }
     path = *device;
-    where = echoText(port) + " (" + echoText(path) + ")";
-#ifndef _WIN32
-    // Hamlib only says "IO error" for a missing device.
-    if (access(path.c_str(), F_OK) != 0) {
-      const std::string why = std::strerror(errno);
+    // Hamlib says "IO error" for every way opening a device can fail; the system says which.
+    if (const int code = sys::probeSerial(path); code != 0) {
       rig_cleanup(rig);
-      return Outcome::failed("cannot open " + where + ": " + why);
+      return Outcome::failed(serialFailure(problemOf(Source::kSystem, code), port, path, settings_,
+                                           sys::errorText(code)));
     }
-#endif
     status = setConf(rig, "serial_speed", std::to_string(settings_.speed));
     if (status == RIG_OK) {
       status = setConf(rig, "serial_handshake",
@@ -126,7 +105,12 @@ Outcome HamlibRadio::open(const std::string& port) {
   if (status == RIG_OK) status = rig_open(rig);
   if (status != RIG_OK) {
     rig_cleanup(rig);
-    return Outcome::failed("cannot open " + where + ": " + message(status));
+    if (network) {
+      return Outcome::failed(echoText(port) + ": no se pudo abrir rigctld en " + echoText(path) +
+                             ": " + hamlibText(status) + "; compruebe que rigctld está en marcha");
+    }
+    return Outcome::failed(serialFailure(problemOf(Source::kHamlib, status), port, path, settings_,
+                                         hamlibText(status)));
   }
   // Read-backs must ask the radio, not Hamlib's memory of what it sent.
   rig_set_cache_timeout_ms(rig, HAMLIB_CACHE_ALL, 0);
@@ -143,14 +127,24 @@ Outcome HamlibRadio::open(const std::string& port) {
     }
   }
   // Without --vfo, rigctld drops the VFO of every call: pick it first, then act on it.
-  selectVfo_ = settings_.model == RIG_MODEL_NETRIGCTL;
+  selectVfo_ = network;
   rig_ = rig;
+  if (network) {
+    description_ = "radio de rigctld en " + echoText(path) + " (" + echoText(port) + ")";
+  } else if (serial) {
+    description_ = modelName() + " en " + echoText(port) + " (" +
+                   (path == port ? std::string() : echoText(path) + ", ") +
+                   std::to_string(settings_.speed) + " baudios)";
+  } else {
+    description_ = "radio de prueba de Hamlib (" + std::string(rig_->caps->model_name) + ") en " +
+                   echoText(port) + "; nada sale del ordenador";
+  }
   if (bands_ == Settings::Bands::kSplit) {
     status = rig_set_split_vfo(rig_, RIG_VFO_CURR, RIG_SPLIT_ON, RIG_VFO_TX);
     if (status != RIG_OK) {
-      const std::string why = message(status);
+      const std::string why = hamlibText(status);
       close();
-      return Outcome::failed("cannot switch split on for " + where + ": " + why);
+      return Outcome::failed(echoText(port) + ": no se pudo poner la radio en split: " + why);
     }
   }
   return Outcome::done();
@@ -191,15 +185,14 @@ Outcome HamlibRadio::setFrequency(Band band, std::int64_t hz) {
   } else if (const int vfo = target(band, status); status == RIG_OK) {
     status = rig_set_freq(rig_, vfo, f);
   }
-  return check(status, std::string(bandName(band)) + " frequency " + formatHz(hz));
+  return check(status);
 }
 
 Outcome HamlibRadio::setMode(Band band, Mode mode) {
   if (!rig_) return Outcome::failed(std::string(kNoPortOpen));
   const ModeMap& m = lookup(mode);
-  const std::string what = std::string(bandName(band)) + " mode " + std::string(modeName(mode));
   if (!(rig_->state.mode_list & m.hamlib)) {
-    return Outcome::refused("the " + modelName() + " has no " + rig_strrmode(m.hamlib) + " mode");
+    return Outcome::refused("el " + modelName() + " no tiene el modo " + rig_strrmode(m.hamlib));
   }
   // A rig without a narrow filter reports 0, which Hamlib reads as its normal width.
   const pbwidth_t width = m.narrow ? rig_passband_narrow(rig_, m.hamlib) : RIG_PASSBAND_NORMAL;
@@ -209,23 +202,22 @@ Outcome HamlibRadio::setMode(Band band, Mode mode) {
   } else if (const int vfo = target(band, status); status == RIG_OK) {
     status = rig_set_mode(rig_, vfo, m.hamlib, width);
   }
-  return check(status, what);
+  return check(status);
 }
 
 Outcome HamlibRadio::setTone(int tenthsHz) {
   if (!rig_) return Outcome::failed(std::string(kNoPortOpen));
-  const std::string what = "tone " + formatTone(tenthsHz);
   if (const tone_t* list = rig_->caps->ctcss_list) {
     bool known = false;
     for (; *list != 0; ++list) known = known || *list == static_cast<tone_t>(tenthsHz);
-    if (!known) return Outcome::refused("the " + modelName() + " has no such tone");
+    if (!known) return Outcome::refused("el " + modelName() + " no tiene ese tono CTCSS");
   }
   int status = RIG_OK;
   const int vfo = target(Band::kMain, status);
-  if (status != RIG_OK) return check(status, what);
-  Outcome outcome = check(rig_set_ctcss_tone(rig_, vfo, static_cast<tone_t>(tenthsHz)), what);
+  if (status != RIG_OK) return check(status);
+  Outcome outcome = check(rig_set_ctcss_tone(rig_, vfo, static_cast<tone_t>(tenthsHz)));
   if (outcome.ok() && rig_has_set_func(rig_, RIG_FUNC_TONE)) {
-    outcome = check(rig_set_func(rig_, vfo, RIG_FUNC_TONE, 1), what);
+    outcome = check(rig_set_func(rig_, vfo, RIG_FUNC_TONE, 1));
   }
   return outcome;
 }
@@ -233,12 +225,12 @@ Outcome HamlibRadio::setTone(int tenthsHz) {
 Outcome HamlibRadio::toneOff() {
   if (!rig_) return Outcome::failed(std::string(kNoPortOpen));
   if (!rig_has_set_func(rig_, RIG_FUNC_TONE)) {
-    return Outcome::refused("Hamlib cannot switch the tone of the " + modelName());
+    return Outcome::refused("Hamlib no sabe apagar el tono del " + modelName());
   }
   int status = RIG_OK;
   const int vfo = target(Band::kMain, status);
   if (status == RIG_OK) status = rig_set_func(rig_, vfo, RIG_FUNC_TONE, 0);
-  return check(status, "tone off");
+  return check(status);
 }
 
 std::optional<std::int64_t> HamlibRadio::frequency(Band band) {

@@ -24,6 +24,7 @@ class HamlibRadio : public Radio {
   Outcome setMode(Band band, Mode mode) override;
   Outcome setTone(int tenthsHz) override;
   Outcome toneOff() override;
+  std::string description() const override;
 
   std::optional<std::int64_t> frequency(Band band) override;
   std::optional<Mode> mode(Band band) override;
@@ -45,6 +46,7 @@ class HamlibRadio : public Radio {
   s_rig* rig_ = nullptr;
   Settings::Bands bands_ = Settings::Bands::kAuto;
   bool selectVfo_ = false;
+  std::string description_;
 };
 
 }  // namespace velkor

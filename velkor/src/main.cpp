@@ -14,6 +14,7 @@
 #include "settings.hpp"
 #include "sim_radio.hpp"
 #include "system.hpp"
+#include "text.hpp"
 #include "transcript.hpp"
 #ifdef VELKOR_HAVE_HAMLIB
 #include "hamlib_radio.hpp"
@@ -30,14 +31,45 @@ void stopServer(void* server) {
 }
 
 std::unique_ptr<velkor::Radio> queued(std::unique_ptr<velkor::Radio> radio, velkor::Server& server,
+                                      const velkor::Settings& settings,
+                                      const std::vector<std::string>& afterOpen,
                                       velkor::QueuedRadio*& worker) {
+  velkor::QueuedRadio::Options options;
+  options.readBack = settings.readBack;
+  options.afterOpen = afterOpen;
   auto q = std::make_unique<velkor::QueuedRadio>(
-      std::move(radio), [&server](const std::string& reply, const std::string& action) {
+      std::move(radio),
+      [&server](const std::string& reply, const std::string& action) {
         server.post(reply, action);
-      });
+      },
+      std::move(options));
   worker = q.get();
   return q;
 }
+
+// A radio this build cannot drive: SETPORT says so, and nothing else goes anywhere.
+class UnavailableRadio : public velkor::Radio {
+ public:
+  explicit UnavailableRadio(std::string why) : why_(std::move(why)) {}
+  velkor::Outcome open(const std::string& port) override {
+    return velkor::Outcome::failed(velkor::echoText(port) + ": " + why_);
+  }
+  void close() override {}
+  velkor::Outcome setFrequency(velkor::Band, std::int64_t) override { return noPort(); }
+  velkor::Outcome setMode(velkor::Band, velkor::Mode) override { return noPort(); }
+  velkor::Outcome setTone(int) override { return noPort(); }
+  velkor::Outcome toneOff() override { return noPort(); }
+  std::string description() const override { return {}; }
+  std::optional<std::int64_t> frequency(velkor::Band) override { return std::nullopt; }
+  std::optional<velkor::Mode> mode(velkor::Band) override { return std::nullopt; }
+  std::optional<velkor::ToneState> tone() override { return std::nullopt; }
+
+ private:
+  static velkor::Outcome noPort() {
+    return velkor::Outcome::failed(std::string(velkor::kNoPortOpen));
+  }
+  std::string why_;
+};
 
 }  // namespace
 
@@ -51,8 +83,20 @@ int main() {
   const std::filesystem::path confFile =
       velkor::sys::environmentPath("VELKOR_CONF").value_or(folder / "velkor.conf");
   std::vector<std::string> notes;
-  const velkor::Settings settings = velkor::loadSettings(confFile, notes);
-  for (const auto& note : notes) std::cerr << "Velkor.exe: " << note << '\n';
+  velkor::Settings settings = velkor::loadSettings(confFile, notes);
+  settings.file = velkor::sys::pathText(confFile);
+  // The engine runs hidden: what it did not take from its settings is said in the window too,
+  // after the answer to SETPORT.
+  std::vector<std::string> afterPort;
+  if (settings.created) {
+    std::cerr << "Velkor.exe: wrote default settings to " << settings.file << '\n';
+    afterPort.push_back("velkor.conf nuevo, con los valores por omisión: " +
+                        velkor::echoText(settings.file));
+  }
+  for (const auto& note : notes) {
+    std::cerr << "Velkor.exe: " << note << '\n';
+    afterPort.push_back(velkor::notDoneReply(note));
+  }
 
   velkor::Transcript transcript;
   std::filesystem::path transcriptFile =
@@ -85,27 +129,30 @@ int main() {
   velkor::QueuedRadio* worker = nullptr;
   switch (settings.radio) {
     case velkor::Settings::RadioKind::kRigctld:
-      radio = queued(std::make_unique<velkor::RigctldRadio>(settings), server, worker);
+      radio = queued(std::make_unique<velkor::RigctldRadio>(settings), server, settings, afterPort,
+                     worker);
       std::cerr << "Velkor.exe: a radio through rigctld at " << settings.rigctld << '\n';
       break;
     case velkor::Settings::RadioKind::kHamlib:
 #ifdef VELKOR_HAVE_HAMLIB
-      radio = queued(std::make_unique<velkor::HamlibRadio>(settings), server, worker);
+      radio = queued(std::make_unique<velkor::HamlibRadio>(settings), server, settings, afterPort,
+                     worker);
       std::cerr << "Velkor.exe: Hamlib rig model " << settings.model << '\n';
 #else
-      std::cerr << "Velkor.exe: this build has no Hamlib (radio = rigctld needs none); using the "
-                   "simulated radio\n";
+      std::cerr << "Velkor.exe: this build has no Hamlib; SETPORT will say so\n";
+      radio = std::make_unique<UnavailableRadio>(
+          "este Velkor.exe no lleva Hamlib y no puede manejar la radio; use radio = rigctld con "
+          "el rigctld de Hamlib, o radio = sim para probar sin radio, en " +
+          velkor::echoText(settings.file));
 #endif
       break;
     case velkor::Settings::RadioKind::kSim:
+      std::cerr << "Velkor.exe: simulated TS-790, nothing leaves the computer\n";
+      radio = std::make_unique<velkor::SimRadio>();
       break;
   }
-  if (!radio) {
-    std::cerr << "Velkor.exe: simulated TS-790; set radio = rigctld or hamlib in "
-              << velkor::sys::pathText(confFile) << " to drive a real radio\n";
-    radio = std::make_unique<velkor::SimRadio>();
-  }
-  dispatcher = std::make_unique<velkor::Dispatcher>(*radio);
+  dispatcher =
+      std::make_unique<velkor::Dispatcher>(*radio, worker ? std::vector<std::string>{} : afterPort);
 
   server.run();
   if (worker && !worker->shutdown(kRadioPatience)) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "radio.hpp"
 
@@ -17,16 +18,32 @@ namespace velkor {
 // Runs a radio whose I/O can block for seconds on a thread of its own, so the TCP side never
 // waits for it. Only the newest frequency and mode per band and the newest tone state are kept:
 // a slow radio never builds a backlog and always ends on the newest values. Results that come
-// later (READY after SETPORT, radio failures) are handed to notify, from the worker thread.
+// later (READY after SETPORT, radio failures, a value the radio did not take) are handed to
+// notify, from the worker thread.
+//
+// Every setting is read back where the radio can report it; one that did not take is set once
+// more, and if it still did not, one NOT DONE line says what the radio has.
 //
 // A radio that stops answering is closed; the next command reopens it, at most once per
 // reopenInterval.
 class QueuedRadio : public Radio {
  public:
   using Notify = std::function<void(const std::string& reply, const std::string& action)>;
+  using Clock = std::chrono::steady_clock;
+
+  struct Options {
+    std::chrono::milliseconds reopenInterval = std::chrono::seconds(1);
+    bool readBack = true;
+    // Hamlib keeps a Kenwood's status answer for half a second and shares it between VFOs: a
+    // mode or tone read sooner after any call to the radio may report what it had before.
+    std::chrono::milliseconds settle = std::chrono::milliseconds(550);
+    // Said after every answer to SETPORT.
+    std::vector<std::string> afterOpen;
+  };
 
   QueuedRadio(std::unique_ptr<Radio> backend, Notify notify,
               std::chrono::milliseconds reopenInterval = std::chrono::seconds(1));
+  QueuedRadio(std::unique_ptr<Radio> backend, Notify notify, Options options);
   QueuedRadio(const QueuedRadio&) = delete;
   QueuedRadio& operator=(const QueuedRadio&) = delete;
   ~QueuedRadio() override;
@@ -37,13 +54,14 @@ class QueuedRadio : public Radio {
   Outcome setMode(Band band, Mode mode) override;
   Outcome setTone(int tenthsHz) override;
   Outcome toneOff() override;
+  std::string description() const override;
 
   // These wait for the radio's current I/O to finish.
   std::optional<std::int64_t> frequency(Band band) override;
   std::optional<Mode> mode(Band band) override;
   std::optional<ToneState> tone() override;
 
-  // True once everything queued has been sent.
+  // True once everything queued has been sent and checked.
   bool waitIdle(std::chrono::milliseconds timeout);
   // Stops the worker and closes the radio. False when the radio still holds the worker after
   // patience; the caller then has to leave without it.
@@ -56,6 +74,13 @@ class QueuedRadio : public Radio {
     std::optional<ToneState> tone;
     bool empty() const { return !hz[0] && !hz[1] && !mode[0] && !mode[1] && !tone; }
   };
+  // A mode or tone that waits for the radio to settle before it is read back.
+  struct Check {
+    std::optional<Band> band;  // empty: the tone
+    Mode mode = Mode::kUsb;
+    ToneState tone;
+    bool retried = false;
+  };
 
   Outcome queue(const std::function<void(Pending&)>& change);
   bool hasWork() const { return openPending_ || closePending_ || !pending_.empty(); }
@@ -63,10 +88,20 @@ class QueuedRadio : public Radio {
   // Returns false when the radio is gone and the rest of the work must be dropped.
   bool openRadio(const std::string& port, bool asked);
   void apply(const std::string& port, const Pending& work);
+  // Reads one setting back, setting it once more if it did not take; false when the link was
+  // lost.
+  bool checkFrequency(const std::string& port, Band band, std::int64_t hz);
+  void runCheck(const std::string& port, Check check);
+  // The link to the radio is gone: closed, said once, reopened on the next command.
+  void lost(const std::string& port, const std::string& what, const Outcome& outcome);
+  bool report(const std::string& port, const std::string& what, const Outcome& outcome);
+  bool superseded(const Check& check);
+  void answerOpen(const std::string& reply, const std::string& action);
+  void ioDone() { lastIo_ = Clock::now(); }
 
   std::unique_ptr<Radio> backend_;
   Notify notify_;
-  const std::chrono::milliseconds reopenInterval_;
+  const Options options_;
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -78,10 +113,13 @@ class QueuedRadio : public Radio {
   bool busy_ = false;
   bool stopping_ = false;
   bool exited_ = false;
-  std::chrono::steady_clock::time_point lastOpen_{};
+  Clock::time_point lastOpen_{};
   Pending pending_;
+  // Worker only, but read under mutex_ by waitIdle.
+  std::vector<Check> checks_;
+  Clock::time_point lastIo_{};
 
-  std::mutex io_;  // held around every call into the backend
+  mutable std::mutex io_;  // held around every call into the backend
   std::thread worker_;
 };
 

@@ -46,7 +46,12 @@ struct ToneState {
   bool operator==(const ToneState&) const = default;
 };
 
-inline constexpr std::string_view kNoPortOpen = "no port open (send SETPORT first)";
+inline constexpr std::string_view kNoPortOpen =
+    "sin puerto abierto: elija el puerto de la radio y pulse Conectar";
+
+// Narrow and normal are one mode as far as a radio can report it: the TS-790 has no narrow FM
+// filter at all, and Hamlib reads the width back as normal.
+bool sameMode(Mode a, Mode b);
 
 class Radio {
  public:
@@ -59,6 +64,10 @@ class Radio {
   virtual Outcome setMode(Band band, Mode mode) = 0;
   virtual Outcome setTone(int tenthsHz) = 0;
   virtual Outcome toneOff() = 0;
+
+  // What open() reached, for the ready line: "Kenwood TS-790 en COM1 (/dev/ttyS0, 4800
+  // baudios)".
+  virtual std::string description() const = 0;
 
   // What the radio reports right now; empty when it cannot say.
   virtual std::optional<std::int64_t> frequency(Band band) = 0;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "commands.hpp"
+#include "port_problem.hpp"
 #include "text.hpp"
 
 namespace velkor {
@@ -49,47 +50,13 @@ const ModeName& lookup(Mode mode) {
   return kModes[0];
 }
 
-// Hamlib's error numbers (rig_errcode_e), in words.
 std::string statusText(int code) {
-  static constexpr std::array<std::string_view, 21> kTexts{
-      "done",
-      "invalid parameter",
-      "invalid configuration",
-      "out of memory",
-      "not implemented",
-      "communication timed out",
-      "I/O error",
-      "internal Hamlib error",
-      "protocol error",
-      "command rejected by the radio",
-      "argument truncated",
-      "function not available",
-      "VFO not targetable",
-      "error talking on the bus",
-      "collision on the bus",
-      "invalid argument",
-      "invalid VFO",
-      "argument out of range",
-      "function deprecated",
-      "security error",
-      "radio not powered on",
-  };
-  const int n = code < 0 ? -code : code;
-  if (n < static_cast<int>(kTexts.size())) return std::string(kTexts[static_cast<std::size_t>(n)]);
-  return "Hamlib error " + std::to_string(n);
+  return hamlibText(code);
 }
 
-// As HamlibRadio: these mean the radio behind rigctld stopped answering.
+// As HamlibRadio: the radio behind rigctld stopped answering.
 bool radioLost(int code) {
-  switch (-code) {
-    case 5:   // RIG_ETIMEOUT
-    case 6:   // RIG_EIO
-    case 8:   // RIG_EPROTO
-    case 13:  // RIG_BUSERROR
-      return true;
-    default:
-      return false;
-  }
+  return problemOf(Source::kHamlib, code) == Problem::kNoAnswer;
 }
 
 std::vector<std::string> words(std::string_view text) {
@@ -253,7 +220,7 @@ bool RigctldRadio::sendAll(std::string_view bytes, Clock::time_point deadline) {
   while (!bytes.empty()) {
     const long sent = net::send(socket_, bytes.data(), bytes.size());
     if (sent == net::kFailed) {
-      linkError_ = "rigctld went away (" + net::lastError() + ")";
+      linkError_ = "rigctld se fue (" + net::lastError() + ")";
       return false;
     }
     if (sent > 0) {
@@ -263,7 +230,7 @@ bool RigctldRadio::sendAll(std::string_view bytes, Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     std::vector<net::Watch> watch{{socket_, false, true}};
     if (left.count() <= 0 || !net::wait(watch, left) || !(watch[0].writable || watch[0].broken)) {
-      linkError_ = "rigctld took no command for " + std::to_string(replyTimeout_.count()) + " ms";
+      linkError_ = "rigctld no tomó la orden en " + std::to_string(replyTimeout_.count()) + " ms";
       return false;
     }
   }
@@ -279,7 +246,7 @@ std::optional<std::string> RigctldRadio::readLine(Clock::time_point deadline) {
       return line;
     }
     if (buffer_.size() > kMaxLine) {
-      linkError_ = "rigctld sent a line longer than " + std::to_string(kMaxLine) + " bytes";
+      linkError_ = "rigctld mandó una línea de más de " + std::to_string(kMaxLine) + " bytes";
       return std::nullopt;
     }
     char chunk[4096];
@@ -289,14 +256,14 @@ std::optional<std::string> RigctldRadio::readLine(Clock::time_point deadline) {
       continue;
     }
     if (got == 0 || got == net::kFailed) {
-      linkError_ = got == 0 ? "rigctld closed the connection"
-                            : "rigctld went away (" + net::lastError() + ")";
+      linkError_ =
+          got == 0 ? "rigctld cerró la conexión" : "rigctld se fue (" + net::lastError() + ")";
       return std::nullopt;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     std::vector<net::Watch> watch{{socket_, true}};
     if (left.count() <= 0 || !net::wait(watch, left) || !(watch[0].readable || watch[0].broken)) {
-      linkError_ = "no answer from rigctld in " + std::to_string(replyTimeout_.count()) + " ms";
+      linkError_ = "rigctld no contestó en " + std::to_string(replyTimeout_.count()) + " ms";
       return std::nullopt;
     }
   }
@@ -304,7 +271,7 @@ std::optional<std::string> RigctldRadio::readLine(Clock::time_point deadline) {
 
 std::optional<RigctldRadio::Reply> RigctldRadio::transact(const std::string& command) {
   if (socket_ == net::kNoSocket) {
-    linkError_ = "not connected to rigctld";
+    linkError_ = "sin conexión con rigctld";
     return std::nullopt;
   }
   const auto deadline = Clock::now() + replyTimeout_;
@@ -323,29 +290,27 @@ std::optional<RigctldRadio::Reply> RigctldRadio::transact(const std::string& com
         reply.code = *code;
         return reply;
       }
-      linkError_ = "rigctld answered " + echoText(*line);
+      linkError_ = "rigctld contestó " + echoText(*line);
       break;
     }
     // The first line repeats the command ("set_freq: 435000000"), the rest are values.
     if (echoed) reply.values.push_back(*line);
     echoed = true;
-    if (count + 1 == kMaxLines) linkError_ = "rigctld's answer never ended";
+    if (count + 1 == kMaxLines) linkError_ = "la respuesta de rigctld no terminaba";
   }
   // Out of step with rigctld now: start afresh on the next command.
   close();
   return std::nullopt;
 }
 
-Outcome RigctldRadio::linkFailed(std::string_view what) {
-  return Outcome::failed(std::string(what) + ": " + linkError_, true);
+Outcome RigctldRadio::linkFailed(std::string_view) {
+  return Outcome::failed(linkError_, true);
 }
 
 Outcome RigctldRadio::verdict(const std::optional<Reply>& reply, std::string_view what) {
   if (!reply) return linkFailed(what);
   if (reply->code == 0) return Outcome::done();
-  if (radioLost(reply->code)) {
-    return Outcome::failed(std::string(what) + ": " + statusText(reply->code), true);
-  }
+  if (radioLost(reply->code)) return Outcome::failed(statusText(reply->code), true);
   return Outcome::refused(statusText(reply->code));
 }
 
@@ -354,13 +319,15 @@ Outcome RigctldRadio::open(const std::string& port) {
   std::string host;
   std::uint16_t tcpPort = 0;
   if (!parseHostPort(settings_.rigctld, host, tcpPort)) {
-    return Outcome::failed("cannot open " + echoText(port) +
-                           ": rigctld = " + echoText(settings_.rigctld) + " is not host:port");
+    return Outcome::failed(echoText(port) + ": rigctld = " + echoText(settings_.rigctld) +
+                           " no es host:puerto (velkor.conf)");
   }
-  where_ = "rigctld at " + echoText(settings_.rigctld);
+  where_ = echoText(port) + ": no se pudo abrir rigctld en " + echoText(settings_.rigctld);
   std::string error;
   socket_ = net::connect(host, tcpPort, kConnectTimeout, error);
-  if (socket_ == net::kNoSocket) return Outcome::failed("cannot open " + where_ + ": " + error);
+  if (socket_ == net::kNoSocket) {
+    return Outcome::failed(where_ + ": " + error + "; compruebe que rigctld está en marcha");
+  }
 
   // One line, whatever the version: "0", "CHKVFO 0" or "ChkVFO: 0".
   const auto deadline = Clock::now() + replyTimeout_;
@@ -369,7 +336,7 @@ Outcome RigctldRadio::open(const std::string& port) {
   if (!line) {
     const std::string why = linkError_;
     close();
-    return Outcome::failed("cannot open " + where_ + ": " + why);
+    return Outcome::failed(where_ + ": " + why);
   }
   const auto parts = words(*line);
   vfoMode_ = !parts.empty() && parts.back() == "1";
@@ -378,7 +345,7 @@ Outcome RigctldRadio::open(const std::string& port) {
   if (!dump || dump->code != 0) {
     const std::string why = dump ? statusText(dump->code) : linkError_;
     close();
-    return Outcome::failed("cannot open " + where_ + ": dump_caps: " + why);
+    return Outcome::failed(where_ + ": dump_caps: " + why);
   }
   caps_ = RigctldCaps::parse(dump->values);
 
@@ -397,10 +364,15 @@ Outcome RigctldRadio::open(const std::string& port) {
     if (!reply || reply->code != 0) {
       const std::string why = reply ? statusText(reply->code) : linkError_;
       close();
-      return Outcome::failed("cannot switch split on for " + where_ + ": " + why);
+      return Outcome::failed(echoText(port) +
+                             ": no se pudo poner en split la radio de rigctld: " + why);
     }
   }
   return Outcome::done();
+}
+
+std::string RigctldRadio::description() const {
+  return caps_.model + " por rigctld en " + echoText(settings_.rigctld);
 }
 
 std::string RigctldRadio::vfoName(Band band) const {
@@ -458,7 +430,7 @@ Outcome RigctldRadio::setMode(Band band, Mode mode) {
   if (socket_ == net::kNoSocket) return Outcome::failed(std::string(kNoPortOpen));
   const ModeName& m = lookup(mode);
   if (!caps_.has(caps_.modes, m.rigctld)) {
-    return Outcome::refused("the " + caps_.model + " has no " + std::string(m.rigctld) + " mode");
+    return Outcome::refused("el " + caps_.model + " no tiene el modo " + std::string(m.rigctld));
   }
   // 0 is the normal passband; a radio without a narrow filter reports 0 as its narrow width.
   long width = 0;
@@ -481,7 +453,7 @@ Outcome RigctldRadio::setTone(int tenthsHz) {
   const std::string what = "tone " + formatTone(tenthsHz);
   if (!caps_.ctcssTenths.empty() && std::find(caps_.ctcssTenths.begin(), caps_.ctcssTenths.end(),
                                               tenthsHz) == caps_.ctcssTenths.end()) {
-    return Outcome::refused("the " + caps_.model + " has no such tone");
+    return Outcome::refused("el " + caps_.model + " no tiene ese tono CTCSS");
   }
   Outcome failure;
   const auto vfo = target(Band::kMain, what, failure);
@@ -497,7 +469,7 @@ Outcome RigctldRadio::setTone(int tenthsHz) {
 Outcome RigctldRadio::toneOff() {
   if (socket_ == net::kNoSocket) return Outcome::failed(std::string(kNoPortOpen));
   if (!caps_.has(caps_.setFunctions, "TONE")) {
-    return Outcome::refused("Hamlib cannot switch the tone of the " + caps_.model);
+    return Outcome::refused("Hamlib no sabe apagar el tono del " + caps_.model);
   }
   Outcome failure;
   const auto vfo = target(Band::kMain, "tone off", failure);

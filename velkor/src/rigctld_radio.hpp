@@ -54,6 +54,7 @@ class RigctldRadio : public Radio {
   Outcome setMode(Band band, Mode mode) override;
   Outcome setTone(int tenthsHz) override;
   Outcome toneOff() override;
+  std::string description() const override;
 
   std::optional<std::int64_t> frequency(Band band) override;
   std::optional<Mode> mode(Band band) override;

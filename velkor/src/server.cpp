@@ -8,8 +8,9 @@ namespace {
 constexpr std::size_t kReadChunk = 16 * 1024;
 // A client that does not read its replies stops being read from until they drain.
 constexpr std::size_t kOutgoingCap = 64 * 1024;
-constexpr std::string_view kBusy = "ERROR busy\r\n";
-constexpr std::string_view kTooLong = "line too long";
+constexpr std::string_view kBusy =
+    "ERROR ocupado: Velkor.exe ya atiende a otro programa\r\n";
+constexpr std::string_view kTooLong = "línea demasiado larga";
 // A reply is one line the program logs whole; nothing the engine says needs more.
 constexpr std::size_t kReplyChars = 1024;
 
@@ -102,6 +103,7 @@ void Server::readClient() {
     }
     const Handled handled = handler_(line);
     if (handled.reply) queueReply(*handled.reply);
+    for (const auto& more : handled.more) queueReply(more);
     transcript_.record(line,
                        handled.reply ? handled.action + " => " + *handled.reply : handled.action);
   }

@@ -5,9 +5,12 @@
 #include <system_error>
 
 #include "system.hpp"
+#include "text.hpp"
 
 namespace velkor {
 namespace {
+
+constexpr const char* kDefaults = "; se usan los valores por omisión";
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -42,8 +45,8 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
            std::vector<std::string>& warnings) {
   const std::string v = lower(value);
   auto bad = [&] {
-    warnings.push_back("line " + std::to_string(lineNo) + ": bad value for " + key + ": '" +
-                       std::string(value) + "', keeping the default");
+    warnings.push_back("línea " + std::to_string(lineNo) + ": " + echoText(key) + " = «" +
+                       echoText(value) + "» no vale; se usa el valor por omisión");
   };
   if (key == "radio") {
     if (v == "sim") {
@@ -91,13 +94,22 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
   } else if (key == "rigctld") {
     if (value.empty()) return bad();
     s.rigctld = std::string(value);
+  } else if (key == "readback") {
+    if (v == "yes" || v == "si" || v == "sí") {
+      s.readBack = true;
+    } else if (v == "no") {
+      s.readBack = false;
+    } else {
+      bad();
+    }
   } else if (key == "transcript") {
     s.transcript = std::string(value);
   } else if (const auto n = comPortNumber(key)) {
     if (value.empty()) return bad();
     s.comDevices[*n] = std::string(value);
   } else {
-    warnings.push_back("line " + std::to_string(lineNo) + ": unknown key '" + key + "' ignored");
+    warnings.push_back("línea " + std::to_string(lineNo) + ": clave desconocida «" + echoText(key) +
+                       "»; se ignora");
   }
 }
 
@@ -138,8 +150,8 @@ Settings parseSettings(std::string_view text, std::vector<std::string>& warnings
     if (line.empty()) continue;
     const std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) {
-      warnings.push_back("line " + std::to_string(lineNo) + ": no '=' in '" + std::string(line) +
-                         "', ignored");
+      warnings.push_back("línea " + std::to_string(lineNo) + ": falta «=» en «" + echoText(line) +
+                         "»; se ignora");
       continue;
     }
     apply(settings, lower(trim(line.substr(0, eq))), trim(line.substr(eq + 1)), lineNo, warnings);
@@ -154,17 +166,20 @@ std::string defaultSettingsText() {
       "# COM3 = \\\\.\\COM3";
 #else
   constexpr std::string_view kDevices =
-      "# The Linux device behind a Windows port name. Without a line here COMn is "
-      "/dev/ttyS(n-1).\n"
-      "# COM3 = /dev/ttyUSB0";
+      "# The Linux device behind a port name. Without a line here COMn is /dev/ttyS(n-1).\n"
+      "# For a USB serial adapter, its name under /dev/serial/by-id/ stays the same\n"
+      "# whatever else is plugged in:\n"
+      "# COM1 = /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0\n"
+      "# COM1 = /dev/ttyUSB0";
 #endif
   return R"(# Velkor.exe settings: "key = value" per line; "#" starts a comment.
-# Velkor.exe wrote this file with its defaults; edit it and restart Velkor.exe.
+# Velkor.exe wrote this file with its defaults. Pasotune starts Velkor.exe afresh at every
+# Conectar, so a change here counts from the next Desconectar and Conectar.
 
-# sim: a simulated TS-790, nothing leaves the computer. rigctld: a radio through Hamlib's
-# rigctld, see rigctld below. hamlib: a radio through Hamlib, see model. dummy: Hamlib's dummy
-# rig (model 1), for a demo of the Hamlib side.
-radio = sim
+# hamlib: the radio through Hamlib on the port chosen in Pasotune (see model). sim: a simulated
+# TS-790, nothing leaves the computer. rigctld: a radio through Hamlib's rigctld, see rigctld
+# below. dummy: Hamlib's dummy rig (model 1), a demo of the Hamlib side.
+radio = hamlib
 
 # Hamlib rig model: 2007 Kenwood TS-790, 1 Hamlib's dummy rig, 2 a rigctld (see rigctld below).
 model = 2007
@@ -184,6 +199,10 @@ rigctld = 127.0.0.1:4532
 # How MAIN (uplink) and SUB (downlink) reach the radio: auto, main-sub, a-b or split.
 bands = auto
 
+# After each setting, read it back from the radio and set it once more if it did not take:
+# yes or no.
+readback = yes
+
 # A file that records every received line; relative to the folder of Velkor.exe. Empty: none.
 transcript =
 )";
@@ -197,32 +216,34 @@ Settings loadSettings(const std::filesystem::path& file, std::vector<std::string
     case sys::SmallFile::Status::kMissing:
       if (const std::string error = sys::createNewFile(file, defaultSettingsText());
           !error.empty()) {
-        notes.push_back("cannot write " + name + ": " + error + "; carrying on with the defaults");
-      } else {
-        notes.push_back("wrote default settings to " + name);
+        notes.push_back("no se pudo escribir " + name + ": " + error + kDefaults);
+        return Settings{};
       }
-      return Settings{};
+      {
+        Settings created;
+        created.created = true;
+        return created;
+      }
     case sys::SmallFile::Status::kNotPlain:
-      notes.push_back("not reading " + name + ": it is " + read.why +
-                      ", not a regular file; carrying on with the defaults");
+      notes.push_back("no se lee " + name + ": es " + read.why + ", no un archivo" + kDefaults);
       return Settings{};
     case sys::SmallFile::Status::kFailed:
-      notes.push_back("cannot read " + name + ": " + read.why + "; carrying on with the defaults");
+      notes.push_back("no se pudo leer " + name + ": " + read.why + kDefaults);
       return Settings{};
     case sys::SmallFile::Status::kRead:
       break;
   }
   if (read.bytes.size() > kMaxSettingsBytes) {
-    notes.push_back(name + " is larger than " + std::to_string(kMaxSettingsBytes / 1024) +
-                    " KiB: only the lines within its first " +
-                    std::to_string(kMaxSettingsBytes / 1024) + " KiB are read");
+    notes.push_back(name + " pasa de " + std::to_string(kMaxSettingsBytes / 1024) +
+                    " KiB: solo cuentan las líneas de sus primeros " +
+                    std::to_string(kMaxSettingsBytes / 1024) + " KiB");
     // The line the limit cuts through is not the line the file holds.
     const std::size_t end = read.bytes.find_last_of('\n', kMaxSettingsBytes - 1);
     read.bytes.resize(end == std::string::npos ? 0 : end + 1);
   }
   std::vector<std::string> warnings;
   Settings settings = parseSettings(read.bytes, warnings);
-  for (const auto& w : warnings) notes.push_back(name + ": " + w);
+  for (const auto& w : warnings) notes.push_back(name + ", " + w);
   return settings;
 }
 

@@ -19,7 +19,7 @@ struct Settings {
   // How MAIN (uplink) and SUB (downlink) are addressed on the radio.
   enum class Bands { kAuto, kMainSub, kAB, kSplit };
 
-  RadioKind radio = RadioKind::kSim;
+  RadioKind radio = RadioKind::kHamlib;
   int model = 2007;
   int speed = 4800;
   Handshake handshake = Handshake::kHardware;
@@ -28,6 +28,9 @@ struct Settings {
   std::string transcript;
   std::map<int, std::string> comDevices;  // COMn overrides
   bool dummyRadio = false;                // radio = dummy: model stays 1
+  bool readBack = true;                   // check what the radio took
+  bool created = false;                   // the file was written with these defaults just now
+  std::string file;                       // where the settings live, for telling the user
 
   // The device behind a port name: an override, else on Linux /dev/ttyS(n-1) for COMn or the
   // name itself when it already is a path, on Windows the COMn port itself.

@@ -48,11 +48,15 @@ bool hasMode(Mode mode) {
 Outcome SimRadio::open(const std::string& port) {
   port_.reset();
   if (!comPortNumber(port)) {
-    return Outcome::failed("cannot open " + echoText(port) +
-                           ": the simulated radio answers on COM1 to COM256 only");
+    return Outcome::failed(echoText(port) +
+                           ": la radio simulada solo contesta en COM1 a COM256; elija uno");
   }
   port_ = port;
   return Outcome::done();
+}
+
+std::string SimRadio::description() const {
+  return "radio simulado en " + echoText(port_.value_or("")) + "; nada sale del ordenador";
 }
 
 void SimRadio::close() {
@@ -63,14 +67,14 @@ Outcome SimRadio::setFrequency(Band band, std::int64_t hz) {
   if (!port_) return Outcome::failed(std::string(kNoPortOpen));
   const bool inBand = std::any_of(kBands.begin(), kBands.end(),
                                   [hz](const Range& r) { return hz >= r.low && hz <= r.high; });
-  if (!inBand) return Outcome::refused("outside the TS-790's bands");
+  if (!inBand) return Outcome::refused("fuera de las bandas del TS-790");
   hz_[index(band)] = hz;
   return Outcome::done();
 }
 
 Outcome SimRadio::setMode(Band band, Mode mode) {
   if (!port_) return Outcome::failed(std::string(kNoPortOpen));
-  if (!hasMode(mode)) return Outcome::refused("the TS-790 has no " + std::string(modeName(mode)));
+  if (!hasMode(mode)) return Outcome::refused("el TS-790 no tiene " + std::string(modeName(mode)));
   mode_[index(band)] = mode;
   return Outcome::done();
 }
@@ -78,7 +82,7 @@ Outcome SimRadio::setMode(Band band, Mode mode) {
 Outcome SimRadio::setTone(int tenthsHz) {
   if (!port_) return Outcome::failed(std::string(kNoPortOpen));
   if (std::find(kTones.begin(), kTones.end(), tenthsHz) == kTones.end()) {
-    return Outcome::refused("the TS-790 has no CTCSS tone of " + formatTone(tenthsHz));
+    return Outcome::refused("el TS-790 no tiene el tono CTCSS de " + formatTone(tenthsHz));
   }
   tone_ = {true, tenthsHz};
   return Outcome::done();

@@ -47,11 +47,11 @@ std::optional<std::filesystem::path> environmentPath(const char* name) {
 namespace {
 
 const char* kindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
+  if (S_ISDIR(mode)) return "una carpeta";
+  if (S_ISFIFO(mode)) return "un FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "un dispositivo";
+  if (S_ISSOCK(mode)) return "un socket";
+  return "algo que no es un archivo";
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ SmallFile readSmallFile(const std::filesystem::path& file, std::size_t maxBytes)
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     out.status = SmallFile::Status::kNotPlain;
-    out.why = "a folder";
+    out.why = "una carpeta";
     return out;
   }
   const HANDLE h = CreateFileW(file.c_str(), GENERIC_READ,
@@ -122,7 +122,7 @@ SmallFile readSmallFile(const std::filesystem::path& file, std::size_t maxBytes)
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
     out.status = SmallFile::Status::kNotPlain;
-    out.why = "a device or pipe";
+    out.why = "un dispositivo o una tubería";
     return out;
   }
   char buffer[16 * 1024];

@@ -97,37 +97,41 @@ INSTANTIATE_TEST_SUITE_P(
         mode("SET MODE MAIN Fm", Band::kMain, Mode::kFm), tone("SET TONE 88.5", 885),
         tone("SET TONE 100.0", 1000), tone("SET TONE 77,0", 770), tone("SET TONE 67", 670),
         ParseCase{"SET TONE OFF", Kind::kToneOff}, ParseCase{"SET TONE off", Kind::kToneOff},
-        bad("SETPORT ", "needs a port"), bad("HELLO", "unknown command: HELLO"),
-        bad("set freq main 435.0000", "unknown command"), bad("SET FREQ", "unknown command"),
-        bad("SET FREQ MIAN 435.0000", "MAIN or SUB"), bad("SET FREQ MAIN", "MAIN or SUB"),
-        bad("SET FREQ MAIN abc", "bad frequency: abc"), bad("SET FREQ MAIN -1.0000", "bad"),
-        bad("SET FREQ MAIN 1.2.3", "bad"), bad("SET FREQ MAIN 435.", "bad"),
-        bad("SET FREQ MAIN .5", "bad"), bad("SET FREQ MAIN 1.1234567", "bad"),
-        bad("SET FREQ MAIN 123456.0", "bad"), bad("SET FREQ MAIN 4 35", "bad"),
-        bad("SET FREQ MAIN 1e9", "bad"), bad("SET MODE SUB XYZ", "unknown mode: XYZ"),
-        bad("SET MODE SUB", "MAIN or SUB"), bad("SET TONE 88.55", "bad tone"),
-        bad("SET TONE 0.0", "bad tone"), bad("SET TONE ON", "bad tone"),
-        bad("SET TONE", "unknown command"), bad("SET VOLUME 3", "unknown command"),
+        bad("SETPORT ", "SETPORT sin puerto"), bad("HELLO", "orden desconocida: HELLO"),
+        bad("set freq main 435.0000", "orden desconocida"), bad("SET FREQ", "orden desconocida"),
+        bad("SET FREQ MIAN 435.0000", "MAIN o SUB"), bad("SET FREQ MAIN", "MAIN o SUB"),
+        bad("SET FREQ MAIN abc", "frecuencia no válida: abc"),
+        bad("SET FREQ MAIN -1.0000", "no válida"), bad("SET FREQ MAIN 1.2.3", "no válida"),
+        bad("SET FREQ MAIN 435.", "no válida"), bad("SET FREQ MAIN .5", "no válida"),
+        bad("SET FREQ MAIN 1.1234567", "no válida"), bad("SET FREQ MAIN 123456.0", "no válida"),
+        bad("SET FREQ MAIN 4 35", "no válida"), bad("SET FREQ MAIN 1e9", "no válida"),
+        bad("SET MODE SUB XYZ", "modo desconocido: XYZ"), bad("SET MODE SUB", "MAIN o SUB"),
+        bad("SET TONE 88.55", "tono no válido"), bad("SET TONE 0.0", "tono no válido"),
+        bad("SET TONE ON", "tono no válido"), bad("SET TONE", "orden desconocida"),
+        bad("SET VOLUME 3", "orden desconocida"),
         // Far more digits than any value may have: refused before the value can overflow.
         freq("SET FREQ MAIN 99999.999999", Band::kMain, 99'999'999'999),
-        tone("SET TONE 9999.9", 99'999), bad("SET TONE 99999999999999999999", "bad tone"),
-        bad("SET TONE 99999999999999999999.5", "bad tone"),
-        bad("SET FREQ MAIN 99999999999999999999", "bad frequency"),
-        bad("SET FREQ SUB 922337203685477580800.0", "bad frequency"),
-        bad("SET FREQ SUB 000000000000000000000435.0", "bad frequency"),
-        bad(std::string("SETPORT COM1\0x", 14), "not a port name"),
-        bad("SETPORT " + std::string(kMaxPortBytes + 1, 'A'), "not a port name")));
+        tone("SET TONE 9999.9", 99'999), bad("SET TONE 99999999999999999999", "tono no válido"),
+        bad("SET TONE 99999999999999999999.5", "tono no válido"),
+        bad("SET FREQ MAIN 99999999999999999999", "frecuencia no válida"),
+        bad("SET FREQ SUB 922337203685477580800.0", "frecuencia no válida"),
+        bad("SET FREQ SUB 000000000000000000000435.0", "frecuencia no válida"),
+        bad(std::string("SETPORT COM1\0x", 14), "no es un nombre de puerto"),
+        bad("SETPORT " + std::string(kMaxPortBytes + 1, 'A'), "no es un nombre de puerto")));
 
-TEST(Dispatcher, NeedsAPortFirst) {
+TEST(Dispatcher, NeedsAPortFirstAndSaysSoOnce) {
   SimRadio radio;
-  Dispatcher dispatcher(radio);
-  for (const char* line :
-       {"SET FREQ MAIN 435.0000", "SET MODE SUB USB", "SET TONE 88.5", "SET TONE OFF"}) {
-    const Handled handled = dispatcher.handle(line);
-    ASSERT_TRUE(handled.reply) << line;
-    EXPECT_EQ(*handled.reply, "ERROR " + std::string(kNoPortOpen)) << line;
+  Dispatcher dispatcher(radio, {"NOT DONE velkor.conf, línea 2: clave desconocida «x»; se ignora"});
+  EXPECT_EQ(dispatcher.handle("SET FREQ MAIN 435.0000").reply, "ERROR " + std::string(kNoPortOpen));
+  for (const char* line : {"SET MODE SUB USB", "SET TONE 88.5", "SET TONE OFF"}) {
+    EXPECT_EQ(dispatcher.handle(line).reply, std::nullopt) << line;
   }
   EXPECT_EQ(radio.frequency(Band::kMain), 435'000'000);  // the sim's start value, untouched
+  // The answer to SETPORT says what the engine drives, then what it did not take from its file.
+  const Handled ready = dispatcher.handle("SETPORT COM3");
+  EXPECT_EQ(ready.reply, "Velkor READY: radio simulado en COM3; nada sale del ordenador");
+  EXPECT_EQ(ready.more, std::vector<std::string>{
+                            "NOT DONE velkor.conf, línea 2: clave desconocida «x»; se ignora"});
 }
 
 // The program takes any reply holding "ERROR" for a broken link, so only what the user has to
@@ -146,7 +150,7 @@ class SimDispatchTest : public ::testing::TestWithParam<ReplyCase> {};
 TEST_P(SimDispatchTest, SaysErrorOnlyWhenTheUserMustAct) {
   SimRadio radio;
   Dispatcher dispatcher(radio);
-  ASSERT_EQ(dispatcher.handle("SETPORT COM1").reply, std::string(kReadyReply));
+  ASSERT_EQ(dispatcher.handle("SETPORT COM1").reply->rfind(kReadyReply, 0), 0u);
   const Handled handled = dispatcher.handle(GetParam().line);
   EXPECT_EQ(handled.reply, GetParam().reply);
   if (!handled.reply) return;
@@ -155,7 +159,8 @@ TEST_P(SimDispatchTest, SaysErrorOnlyWhenTheUserMustAct) {
   for (const char c : *handled.reply) EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
   const bool error = handled.reply->rfind("ERROR ", 0) == 0;
   EXPECT_EQ(handled.reply->find("ERROR", error ? 1 : 0), std::string::npos) << *handled.reply;
-  EXPECT_EQ(handled.reply->find(kReadyReply) != std::string::npos, *handled.reply == kReadyReply);
+  EXPECT_EQ(handled.reply->find(kReadyReply) != std::string::npos,
+            handled.reply->rfind(kReadyReply, 0) == 0);
 }
 
 const std::string kEllipsis = "\xE2\x80\xA6";
@@ -172,40 +177,40 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"SET FREQ MAIN 432.1500", std::nullopt},
         ReplyCase{"SET FREQ SUB 1296.0000", std::nullopt},
         ReplyCase{"SET MODE MAIN CW-R", std::nullopt}, ReplyCase{"SET TONE 88.5", std::nullopt},
-        ReplyCase{"", std::nullopt}, ReplyCase{"SETPORT COM2", "Velkor READY"},
+        ReplyCase{"", std::nullopt},
+        ReplyCase{"SETPORT COM2", "Velkor READY: radio simulado en COM2; nada sale del ordenador"},
         // What the follower sends for a satellite without uplink, an HF downlink, a mode or a
         // tone the TS-790 lacks: not done, and said so without the word.
         ReplyCase{"SET FREQ MAIN 0.0000",
-                  "NOT DONE MAIN frequency 0.000000 MHz: outside the TS-790's bands"},
+                  "NOT DONE MAIN frecuencia 0.000000 MHz: fuera de las bandas del TS-790"},
         ReplyCase{"SET FREQ SUB 29.0000",
-                  "NOT DONE SUB frequency 29.000000 MHz: outside the TS-790's bands"},
-        ReplyCase{"SET MODE MAIN AM", "NOT DONE MAIN mode AM: the TS-790 has no AM"},
-        ReplyCase{"SET MODE SUB PKTUSB", "NOT DONE SUB mode USB-D: the TS-790 has no USB-D"},
-        ReplyCase{"SET MODE SUB DIGITAL", "NOT DONE unknown mode: DIGITAL"},
+                  "NOT DONE SUB frecuencia 29.000000 MHz: fuera de las bandas del TS-790"},
+        ReplyCase{"SET MODE MAIN AM", "NOT DONE MAIN modo AM: el TS-790 no tiene AM"},
+        ReplyCase{"SET MODE SUB PKTUSB", "NOT DONE SUB modo USB-D: el TS-790 no tiene USB-D"},
+        ReplyCase{"SET MODE SUB DIGITAL", "NOT DONE modo desconocido: DIGITAL"},
         ReplyCase{"SET TONE 69.3",
-                  "NOT DONE tone 69.3 Hz on: the TS-790 has no CTCSS tone of 69.3 Hz"},
-        ReplyCase{"SET TONE 99999999999999999999", "NOT DONE bad tone: 99999999999999999999"},
-        ReplyCase{"BOGUS", "NOT DONE unknown command: BOGUS"},
+                  "NOT DONE tono 69.3 Hz: el TS-790 no tiene el tono CTCSS de 69.3 Hz"},
+        ReplyCase{"SET TONE 99999999999999999999", "NOT DONE tono no válido: 99999999999999999999"},
+        ReplyCase{"BOGUS", "NOT DONE orden desconocida: BOGUS"},
         // Echoed text can never carry the words the program reacts to.
-        ReplyCase{"SET MODE SUB ERROR", "NOT DONE unknown mode: \\x45RROR"},
-        ReplyCase{"SET MODE SUB Velkor READY", "NOT DONE unknown mode: \\x56elkor READY"},
-        ReplyCase{"HELLO \xC2\x85\x1B[2J", "NOT DONE unknown command: HELLO \\x85\\x1B[2J"},
+        ReplyCase{"SET MODE SUB ERROR", "NOT DONE modo desconocido: \\x45RROR"},
+        ReplyCase{"SET MODE SUB Velkor READY", "NOT DONE modo desconocido: \\x56elkor READY"},
+        ReplyCase{"HELLO \xC2\x85\x1B[2J", "NOT DONE orden desconocida: HELLO \\x85\\x1B[2J"},
         // A port that cannot be opened needs the user; its name comes back escaped and cut.
         ReplyCase{"SETPORT COM0",
-                  "ERROR cannot open COM0: the simulated radio answers on COM1 to COM256 only"},
-        ReplyCase{"SETPORT /dev/ttyUSB0",
-                  "ERROR cannot open /dev/ttyUSB0: the simulated radio "
-                  "answers on COM1 to COM256 only"},
+                  "ERROR COM0: la radio simulada solo contesta en COM1 a COM256; elija uno"},
+        ReplyCase{
+            "SETPORT /dev/ttyUSB0",
+            "ERROR /dev/ttyUSB0: la radio simulada solo contesta en COM1 a COM256; elija uno"},
         ReplyCase{std::string("SETPORT COM1\0\0", 14),
-                  "ERROR cannot open COM1\\x00\\x00: not a port name"},
+                  "ERROR COM1\\x00\\x00: no es un nombre de puerto"},
         ReplyCase{"SETPORT " + std::string(4000, '\x01'),
-                  "ERROR cannot open " + repeat("\\x01", 64) + kEllipsis + ": not a port name"},
+                  "ERROR " + repeat("\\x01", 64) + kEllipsis + ": no es un nombre de puerto"},
         ReplyCase{"SETPORT " + std::string(200, 'X'),
-                  "ERROR cannot open " + std::string(64, 'X') + kEllipsis +
-                      ": the simulated radio answers on COM1 to COM256 only"},
+                  "ERROR " + std::string(64, 'X') + kEllipsis +
+                      ": la radio simulada solo contesta en COM1 a COM256; elija uno"},
         ReplyCase{"SETPORT ERROR",
-                  "ERROR cannot open \\x45RROR: the simulated radio answers "
-                  "on COM1 to COM256 only"}));
+                  "ERROR \\x45RROR: la radio simulada solo contesta en COM1 a COM256; elija uno"}));
 
 TEST(Dispatcher, FailedSetPortLeavesNoPortOpen) {
   for (const std::string& bad :
@@ -213,7 +218,7 @@ TEST(Dispatcher, FailedSetPortLeavesNoPortOpen) {
     SimRadio radio;
     Dispatcher dispatcher(radio);
     dispatcher.handle("SETPORT COM1");
-    EXPECT_EQ(dispatcher.handle(bad).reply->rfind("ERROR cannot open COM", 0), 0u);
+    EXPECT_EQ(dispatcher.handle(bad).reply->rfind("ERROR COM", 0), 0u);
     EXPECT_EQ(*dispatcher.handle("SET TONE OFF").reply, "ERROR " + std::string(kNoPortOpen));
   }
 }

@@ -1,8 +1,9 @@
 #!/bin/bash
 # usage: conf_file_test.sh CASE VELKOR_EXE
-# Velkor.exe with something other than a settings file at velkor.conf: it says why on stderr,
-# creates nothing through a link, and serves at once with the defaults. CASE: fifo or
-# dangling-link. Under Wine WINE_RUN holds the command that runs a .exe. It listens on port
+# Velkor.exe with something other than a settings file at velkor.conf, or none: it says why
+# on stderr and, after its answer to SETPORT, in the window; creates nothing through a link;
+# and serves at once with the defaults, which drive a real radio. CASE: fifo, dangling-link or
+# missing. Under Wine WINE_RUN holds the command that runs a .exe. It listens on port
 # 9000: run it in a private world.
 set -u
 case=$1 exe=$2
@@ -24,11 +25,14 @@ case $case in
   fifo)
     mkfifo "$conf"
     # Linux names what is there; Wine's CreateFile refuses to open a FIFO at all.
-    want="not reading .*FIFO|cannot read"
+    want="no se lee .*FIFO|no se pudo leer"
     ;;
   dangling-link)
     ln -s "$dir/target" "$conf"
-    want="cannot write"
+    want="no se pudo escribir"
+    ;;
+  missing)
+    want="velkor.conf nuevo"
     ;;
   *)
     echo "unknown case $case"
@@ -52,9 +56,16 @@ for _ in $(seq 1 300); do
   sleep 0.1
 done
 [ $connected = yes ] || fail "not listening after 30 s"
-printf 'SETPORT COM1\r\n' >&3
-read -r -t 10 reply <&3 || reply=""
-[[ $reply == "Velkor READY"* ]] || fail "answered '$reply' to SETPORT"
-grep -Eq "$want.*carrying on with the defaults" "$dir/err" || fail "no line saying why"
+# A port no machine here has: the default radio cannot be there, whatever the build.
+printf 'SETPORT COM99\r\n' >&3
+read -r -t 20 reply <&3 || reply=""
+[[ $reply == "ERROR COM99: "* ]] || fail "answered '$reply' to SETPORT COM99"
+read -r -t 5 note <&3 || note=""
+[[ $note =~ $want ]] || fail "said '$note' after the answer"
+if [ "$case" = missing ]; then
+  grep -q '^radio = hamlib' "$conf" || fail "the new velkor.conf does not drive the radio"
+else
+  grep -Eq "($want).*se usan los valores por omisión" "$dir/err" || fail "no line saying why"
+fi
 [ ! -e "$dir/target" ] || fail "created the link's target"
 echo ok

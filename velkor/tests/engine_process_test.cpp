@@ -23,12 +23,17 @@ std::unique_ptr<test::Process> startEngine(const std::filesystem::path& exe,
 }
 
 const std::filesystem::path kExe = sys::pathFromUtf8(VELKOR_EXE);
+const std::string kSimReady = "Velkor READY: radio simulado en COM1; nada sale del ordenador";
+
+std::filesystem::path simConf(const std::filesystem::path& dir) {
+  std::ofstream(dir / "velkor.conf") << "radio = sim\n";
+  return dir / "velkor.conf";
+}
 
 TEST(EngineProcess, ServesPort9000AndEndsCleanlyWhenAsked) {
   test::TempDir dir;
-  const auto conf = dir.path() / "velkor.conf";
   const auto transcript = dir.path() / "transcript.txt";
-  auto engine = startEngine(kExe, conf, transcript);
+  auto engine = startEngine(kExe, simConf(dir.path()), transcript);
   ASSERT_TRUE(engine->started());
 
   // Pasotune waits 500 ms, then tries ten times 0.5 s apart; be stricter than that (Wine
@@ -36,19 +41,20 @@ TEST(EngineProcess, ServesPort9000AndEndsCleanlyWhenAsked) {
   test::Client client(9000, 3s);
   ASSERT_TRUE(client.connected());
   ASSERT_TRUE(client.send("SETPORT COM1\r\n"));
-  EXPECT_EQ(client.readLine(), "Velkor READY");
+  EXPECT_EQ(client.readLine(), kSimReady);
   ASSERT_TRUE(client.send(
       "SET FREQ MAIN 435,1234\r\nSET MODE SUB usb\r\nSET TONE 88.5\r\nSET FREQ SUB 7.0000\r\n"));
-  EXPECT_EQ(client.readLine(), "NOT DONE SUB frequency 7.000000 MHz: outside the TS-790's bands");
+  EXPECT_EQ(client.readLine(),
+            "NOT DONE SUB frecuencia 7.000000 MHz: fuera de las bandas del TS-790");
 
-  EXPECT_NE(test::readFile(conf).find("radio = sim"), std::string::npos);
   const std::string log = test::readFile(transcript);
-  for (const char* entry :
-       {"\tSETPORT COM1\topen COM1 => Velkor READY\n",
-        "\tSET FREQ MAIN 435,1234\tMAIN frequency 435.123400 MHz\n",
-        "\tSET MODE SUB usb\tSUB mode USB\n", "\tSET TONE 88.5\ttone 88.5 Hz on\n",
-        "\tSET FREQ SUB 7.0000\trefused: SUB frequency 7.000000 MHz => NOT DONE SUB frequency "
-        "7.000000 MHz: outside the TS-790's bands\n"}) {
+  for (const std::string entry :
+       {"\tSETPORT COM1\topen COM1 => " + kSimReady + "\n",
+        std::string("\tSET FREQ MAIN 435,1234\tMAIN frecuencia 435.123400 MHz\n"),
+        std::string("\tSET MODE SUB usb\tSUB modo USB\n"),
+        std::string("\tSET TONE 88.5\ttono 88.5 Hz\n"),
+        std::string("\tSET FREQ SUB 7.0000\trefused: SUB frecuencia 7.000000 MHz => NOT DONE SUB "
+                    "frecuencia 7.000000 MHz: fuera de las bandas del TS-790\n")}) {
     EXPECT_NE(log.find(entry), std::string::npos) << entry << " missing from\n" << log;
   }
 
@@ -60,12 +66,12 @@ TEST(EngineProcess, ServesPort9000AndEndsCleanlyWhenAsked) {
 TEST(EngineProcess, ListensAgainRightAfterAKill) {
   test::TempDir dir;
   for (int round = 0; round < 2; ++round) {
-    auto engine = startEngine(kExe, dir.path() / "velkor.conf", dir.path() / "transcript.txt");
+    auto engine = startEngine(kExe, simConf(dir.path()), dir.path() / "transcript.txt");
     ASSERT_TRUE(engine->started());
     test::Client client(9000, 3s);
     ASSERT_TRUE(client.connected()) << "round " << round;
     ASSERT_TRUE(client.send("SETPORT COM1\r\n"));
-    EXPECT_EQ(client.readLine(), "Velkor READY");
+    EXPECT_EQ(client.readLine(), kSimReady);
     engine->kill();
   }
 }
@@ -77,18 +83,20 @@ TEST(EngineProcess, KeepsItsFilesBesideItselfInAFolderWithAnyName) {
   std::filesystem::create_directory(folder);
   const auto exe = folder / kExe.filename();
   std::filesystem::copy_file(kExe, exe);
-  std::ofstream(folder / "velkor.conf") << "transcript = registro \xC3\xB1.log\n";
+  std::ofstream(folder / "velkor.conf") << "radio = sim\ntranscript = registro \xC3\xB1.log\n";
   test::Process engine(exe, {}, {{"VELKOR_CONF", ""}, {"VELKOR_TRANSCRIPT", ""}});
   ASSERT_TRUE(engine.started());
 
   test::Client client(9000, 3s);
   ASSERT_TRUE(client.connected());
   ASSERT_TRUE(client.send("SETPORT COM2\r\nSET MODE SUB \xF1\r\n"));
-  EXPECT_EQ(client.readLine(), "Velkor READY");
-  EXPECT_EQ(client.readLine(), "NOT DONE unknown mode: \xF1");
+  EXPECT_EQ(client.readLine(), "Velkor READY: radio simulado en COM2; nada sale del ordenador");
+  EXPECT_EQ(client.readLine(), "NOT DONE modo desconocido: \xF1");
   engine.kill();
   const std::string log = test::readFile(folder / sys::pathFromUtf8("registro \xC3\xB1.log"));
-  EXPECT_NE(log.find("\tSETPORT COM2\topen COM2 => Velkor READY\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tSETPORT COM2\topen COM2 => Velkor READY: radio simulado"),
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("\tSET MODE SUB \xC3\xB1\trejected"), std::string::npos) << log;
 }
 
@@ -103,8 +111,9 @@ TEST(EngineProcess, DrivesHamlibsDummyRigWithOneSetting) {
   test::Client client(9000, 3s);
   ASSERT_TRUE(client.connected());
   ASSERT_TRUE(client.send("SETPORT COM1\r\nSET FREQ MAIN 435.1000\r\nSET TONE 69.9\r\n"));
-  EXPECT_EQ(client.readLine(), "Velkor READY");
-  EXPECT_EQ(client.readLine(), "NOT DONE tone 69.9 Hz on: the Hamlib Dummy has no such tone");
+  EXPECT_EQ(client.readLine(),
+            "Velkor READY: radio de prueba de Hamlib (Dummy) en COM1; nada sale del ordenador");
+  EXPECT_EQ(client.readLine(), "NOT DONE tono 69.9 Hz: el Hamlib Dummy no tiene ese tono CTCSS");
   EXPECT_EQ(engine->stop(), 0);
 }
 #endif

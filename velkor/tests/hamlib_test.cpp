@@ -27,7 +27,8 @@ class DummyRigTest : public ::testing::TestWithParam<Settings::Bands> {};
 TEST_P(DummyRigTest, ReadsBackEveryCommand) {
   Rig rig(dummy(GetParam()));
   ASSERT_EQ(rig.send("SETPORT COM1"), std::nullopt);
-  ASSERT_EQ(rig.reply(), "Velkor READY");
+  ASSERT_EQ(rig.reply(),
+            "Velkor READY: radio de prueba de Hamlib (Dummy) en COM1; nada sale del ordenador");
   rig.play();
 }
 
@@ -48,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Bands, DummyRigTest,
 TEST(DummyRig, KeepsTheNewestOfABurst) {
   Rig rig(dummy());
   rig.send("SETPORT COM1");
-  ASSERT_EQ(rig.reply(), "Velkor READY");
+  ASSERT_EQ(rig.reply().rfind("Velkor READY: ", 0), 0u);
   for (int i = 1; i <= 1000; ++i) {
     char line[64];
     std::snprintf(line, sizeof line, "SET FREQ MAIN 435.%06d", i);
@@ -69,13 +70,13 @@ TEST(DummyRig, ReportsWhatHamlibCannotDo) {
   settings.model = 999999;
   Rig unknown(settings);
   unknown.send("SETPORT COM1");
-  EXPECT_EQ(unknown.reply(), "ERROR Hamlib has no rig model 999999");
+  EXPECT_EQ(unknown.reply().rfind("ERROR COM1: Hamlib no conoce el modelo de radio 999999", 0), 0u);
 
   Rig rig(dummy());
   rig.send("SETPORT COM1");
-  ASSERT_EQ(rig.reply(), "Velkor READY");
+  ASSERT_EQ(rig.reply().rfind("Velkor READY: ", 0), 0u);
   rig.send("SET TONE 88.4");
-  EXPECT_EQ(rig.reply(), "NOT DONE tone 88.4 Hz on: the Hamlib Dummy has no such tone");
+  EXPECT_EQ(rig.reply(), "NOT DONE tono 88.4 Hz: el Hamlib Dummy no tiene ese tono CTCSS");
 }
 
 TEST(HamlibSerial, AMissingDeviceSaysWhy) {
@@ -84,8 +85,9 @@ TEST(HamlibSerial, AMissingDeviceSaysWhy) {
   settings.comDevices[3] = "/dev/velkor-no-such-device";
   Rig rig(settings);
   rig.send("SETPORT COM3");
-  EXPECT_EQ(rig.reply(),
-            "ERROR cannot open COM3 (/dev/velkor-no-such-device): No such file or directory");
+  const std::string reply = rig.reply();
+  EXPECT_EQ(reply.rfind("ERROR COM3: no existe el dispositivo /dev/velkor-no-such-device. ", 0), 0u)
+      << reply;
   EXPECT_EQ(rig.send("SET FREQ MAIN 435.0000"), "ERROR " + std::string(kNoPortOpen));
 }
 
@@ -109,7 +111,7 @@ TEST_F(RigctldTest, ReadsBackEveryCommandOverTheNetwork) {
   test::Rigctld rigctld(VELKOR_RIGCTLD, port_);
   Rig rig(settings_);
   rig.send("SETPORT COM1");
-  ASSERT_EQ(rig.reply(), "Velkor READY");
+  ASSERT_EQ(rig.reply().rfind("Velkor READY: ", 0), 0u);
   rig.play();
 }
 
@@ -117,7 +119,7 @@ TEST_F(RigctldTest, SurvivesRigctldDyingAndRecoversWhenItIsBack) {
   auto rigctld = std::make_unique<test::Rigctld>(VELKOR_RIGCTLD, port_);
   Rig rig(settings_);
   rig.send("SETPORT COM1");
-  ASSERT_EQ(rig.reply(), "Velkor READY");
+  ASSERT_EQ(rig.reply().rfind("Velkor READY: ", 0), 0u);
   rig.send("SET FREQ MAIN 435.0000");
   ASSERT_TRUE(rig.idle());
 
@@ -125,7 +127,7 @@ TEST_F(RigctldTest, SurvivesRigctldDyingAndRecoversWhenItIsBack) {
   for (const char* line : {"SET FREQ MAIN 435.0100", "SET FREQ SUB 145.9000"}) {
     EXPECT_EQ(rig.send(line), std::nullopt);
     const std::string reply = rig.reply(15s);
-    EXPECT_EQ(reply.rfind("ERROR radio on COM1 ", 0), 0u) << reply;
+    EXPECT_EQ(reply.rfind("ERROR COM1: ", 0), 0u) << reply;
     ASSERT_TRUE(rig.idle());
   }
 

@@ -90,8 +90,8 @@ class Replies {
 // The engine's own stack: dispatcher, queue and a radio that blocks.
 class Rig {
  public:
-  explicit Rig(std::unique_ptr<Radio> radio)
-      : radio_(std::move(radio), replies_.notify()), dispatcher_(radio_) {}
+  explicit Rig(std::unique_ptr<Radio> radio, bool readBack = true)
+      : radio_(std::move(radio), replies_.notify(), quick(readBack)), dispatcher_(radio_) {}
 
   std::optional<std::string> send(const std::string& line) {
     return dispatcher_.handle(line).reply;
@@ -132,6 +132,14 @@ class Rig {
   }
 
  private:
+  // Neither the dummy rig nor rigctld's keeps a status the way a Kenwood does.
+  static QueuedRadio::Options quick(bool readBack) {
+    QueuedRadio::Options options;
+    options.readBack = readBack;
+    options.settle = std::chrono::milliseconds(50);
+    return options;
+  }
+
   Replies replies_;
   QueuedRadio radio_;
   Dispatcher dispatcher_;

@@ -350,25 +350,25 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         VerdictCase{"Done", "RPRT 0\n", Outcome::Kind::kDone, false, ""},
         VerdictCase{"InvalidParameter", "RPRT -1\n", Outcome::Kind::kRefused, false,
-                    "invalid parameter"},
-        VerdictCase{"Rejected", "RPRT -9\n", Outcome::Kind::kRefused, false, "rejected"},
+                    "parámetro no válido"},
+        VerdictCase{"Rejected", "RPRT -9\n", Outcome::Kind::kRefused, false, "rechazó"},
         VerdictCase{"RadioTimedOut", "RPRT -5\n", Outcome::Kind::kFailed, true,
-                    "MAIN frequency 435.000000 MHz: communication timed out"},
-        VerdictCase{"RadioIoError", "RPRT -6\n", Outcome::Kind::kFailed, true, "I/O error"},
+                    "la radio no contestó a tiempo"},
+        VerdictCase{"RadioIoError", "RPRT -6\n", Outcome::Kind::kFailed, true, "entrada/salida"},
         VerdictCase{"UnknownError", "RPRT -77\n", Outcome::Kind::kRefused, false, "error 77"},
-        VerdictCase{"Garbage", "RPRT zero\n", Outcome::Kind::kFailed, true, "answered RPRT zero",
+        VerdictCase{"Garbage", "RPRT zero\n", Outcome::Kind::kFailed, true, "contestó RPRT zero",
                     true},
         VerdictCase{"HangsUp", FakeRigctld::kHangUp, Outcome::Kind::kFailed, true,
-                    "closed the connection", true},
-        VerdictCase{"Silent", "", Outcome::Kind::kFailed, true, "no answer from rigctld in 300 ms",
+                    "cerró la conexión", true},
+        VerdictCase{"Silent", "", Outcome::Kind::kFailed, true, "rigctld no contestó en 300 ms",
                     true},
         VerdictCase{"EndlessLine", std::string(100'000, 'x'), Outcome::Kind::kFailed, true,
-                    "longer than", true},
+                    "línea de más de", true},
         // Control bytes and the words the program reacts to come back defused.
         VerdictCase{"HostileAnswer",
                     "RPRT \x01"
                     "ERROR\n",
-                    Outcome::Kind::kFailed, true, "answered RPRT \\x01\\x45RROR", true}),
+                    Outcome::Kind::kFailed, true, "contestó RPRT \\x01\\x45RROR", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RigctldRadio, RefusesWhatTheRadioLacksBeforeSendingIt) {
@@ -380,10 +380,10 @@ TEST(RigctldRadio, RefusesWhatTheRadioLacksBeforeSendingIt) {
   const Outcome tone = radio.setTone(693);
   const Outcome off = radio.toneOff();
   EXPECT_EQ(am.kind, Outcome::Kind::kRefused);
-  EXPECT_EQ(am.reason, "the Kenwood TS-790 has no AM mode");
+  EXPECT_EQ(am.reason, "el Kenwood TS-790 no tiene el modo AM");
   EXPECT_EQ(tone.kind, Outcome::Kind::kRefused);
-  EXPECT_EQ(tone.reason, "the Kenwood TS-790 has no such tone");
-  EXPECT_EQ(off.reason, "Hamlib cannot switch the tone of the Kenwood TS-790");
+  EXPECT_EQ(tone.reason, "el Kenwood TS-790 no tiene ese tono CTCSS");
+  EXPECT_EQ(off.reason, "Hamlib no sabe apagar el tono del Kenwood TS-790");
   EXPECT_TRUE(fake.received().empty());
   // A tone it has is set; with no tone function there is nothing to switch on.
   EXPECT_TRUE(radio.setTone(885).ok());
@@ -396,14 +396,15 @@ TEST(RigctldRadio, OpeningSaysWhyItCannot) {
   RigctldRadio closed(rigctldSettings(nobody));
   const Outcome refused = closed.open("COM1");
   EXPECT_EQ(refused.kind, Outcome::Kind::kFailed);
-  EXPECT_EQ(refused.reason.rfind("cannot open rigctld at 127.0.0.1:" + std::to_string(nobody), 0),
+  EXPECT_EQ(refused.reason.rfind(
+                "COM1: no se pudo abrir rigctld en 127.0.0.1:" + std::to_string(nobody), 0),
             0u)
       << refused.reason;
 
   Settings bad = rigctldSettings(1);
   bad.rigctld = "radio:\x01port";
   EXPECT_EQ(RigctldRadio(bad).open("COM1").reason,
-            "cannot open COM1: rigctld = radio:\\x01port is not host:port");
+            "COM1: rigctld = radio:\\x01port no es host:puerto (velkor.conf)");
 
   FakeRigctld noCaps(rigctldFor(false, {}, [](const std::string& line) {
     return line == "+\\dump_caps" ? std::optional<std::string>("dump_caps:\nRPRT -11\n")
@@ -411,8 +412,8 @@ TEST(RigctldRadio, OpeningSaysWhyItCannot) {
   }));
   RigctldRadio radio(rigctldSettings(noCaps.port()));
   EXPECT_EQ(radio.open("COM1").reason,
-            "cannot open rigctld at 127.0.0.1:" + std::to_string(noCaps.port()) +
-                ": dump_caps: function not available");
+            "COM1: no se pudo abrir rigctld en 127.0.0.1:" + std::to_string(noCaps.port()) +
+                ": dump_caps: función no disponible");
 }
 
 TEST(RigctldRadio, ReadsANarrowModeBack) {
@@ -431,17 +432,18 @@ TEST(RigctldRadio, AVanishedRigctldIsOneErrorAndComesBackOnTheNextCommand) {
   FakeRigctld fake(rigctldFor(false, kDummyCaps, [&](const std::string&) {
     return gone ? std::optional<std::string>(FakeRigctld::kHangUp) : std::nullopt;
   }));
-  test::Rig rig(std::make_unique<RigctldRadio>(rigctldSettings(fake.port())));
+  // This rigctld keeps nothing, so nothing is read back from it.
+  test::Rig rig(std::make_unique<RigctldRadio>(rigctldSettings(fake.port())), false);
   EXPECT_EQ(rig.send("SETPORT COM1"), std::nullopt);
-  EXPECT_EQ(rig.reply(), "Velkor READY");
+  EXPECT_EQ(rig.reply().rfind("Velkor READY: ", 0), 0u);
   rig.send("SET FREQ MAIN 435.0000");
   ASSERT_TRUE(rig.idle());
 
   gone = true;
   rig.send("SET FREQ MAIN 435.0100");
   const std::string lost = rig.reply();
-  EXPECT_EQ(lost.rfind("ERROR radio on COM1 not answering (MAIN frequency 435.010000 MHz: "
-                       "rigctld closed the connection)",
+  EXPECT_EQ(lost.rfind("ERROR COM1: la radio dejó de contestar (MAIN frecuencia 435.010000 MHz: "
+                       "rigctld cerró la conexión)",
                        0),
             0u)
       << lost;
@@ -479,13 +481,13 @@ TEST_P(RealRigctldTest, ReadsBackEveryCommand) {
   test::Rigctld rigctld(VELKOR_RIGCTLD, port_, GetParam().vfoMode);
   test::Rig rig(std::make_unique<RigctldRadio>(rigctldSettings(port_, GetParam().bands)));
   rig.send("SETPORT COM1");
-  ASSERT_EQ(rig.reply(), "Velkor READY");
+  ASSERT_EQ(rig.reply().rfind("Velkor READY: ", 0), 0u);
   rig.play();
   // What Hamlib's dummy lacks is refused, and said without ERROR.
   rig.send("SET MODE SUB USB-D");
-  EXPECT_EQ(rig.reply(), "NOT DONE SUB mode USB-D: the Hamlib Dummy has no PKTUSB mode");
+  EXPECT_EQ(rig.reply(), "NOT DONE SUB modo USB-D: el Hamlib Dummy no tiene el modo PKTUSB");
   rig.send("SET TONE 69.9");
-  EXPECT_EQ(rig.reply(), "NOT DONE tone 69.9 Hz on: the Hamlib Dummy has no such tone");
+  EXPECT_EQ(rig.reply(), "NOT DONE tono 69.9 Hz: el Hamlib Dummy no tiene ese tono CTCSS");
 }
 
 INSTANTIATE_TEST_SUITE_P(Real, RealRigctldTest,
@@ -501,14 +503,14 @@ TEST(RealRigctld, SurvivesRigctldDyingAndRecoversWhenItIsBack) {
   auto rigctld = std::make_unique<test::Rigctld>(VELKOR_RIGCTLD, port);
   test::Rig rig(std::make_unique<RigctldRadio>(rigctldSettings(port)));
   rig.send("SETPORT COM1");
-  ASSERT_EQ(rig.reply(), "Velkor READY");
+  ASSERT_EQ(rig.reply().rfind("Velkor READY: ", 0), 0u);
   rig.send("SET FREQ MAIN 435.0000");
   ASSERT_TRUE(rig.idle());
 
   rigctld.reset();
   rig.send("SET FREQ MAIN 435.0100");
   const std::string lost = rig.reply(15s);
-  EXPECT_EQ(lost.rfind("ERROR radio on COM1 not answering", 0), 0u) << lost;
+  EXPECT_EQ(lost.rfind("ERROR COM1: la radio dejó de contestar", 0), 0u) << lost;
   ASSERT_TRUE(rig.idle());
   EXPECT_EQ(rig.reply(0ms), "");
 

@@ -31,7 +31,7 @@ class ServerTest : public ::testing::Test {
   // server handles lines in order.
   static void sync(Client& client) {
     ASSERT_TRUE(client.send("SYNC\r\n"));
-    EXPECT_EQ(client.readLine(), "NOT DONE unknown command: SYNC");
+    EXPECT_EQ(client.readLine(), "NOT DONE orden desconocida: SYNC");
   }
 
   // A client that got in; right after another one left the server may still be busy with it.
@@ -40,8 +40,8 @@ class ServerTest : public ::testing::Test {
       auto client = std::make_unique<Client>(server_.port());
       EXPECT_TRUE(client->send("SYNC\r\n"));
       const auto reply = client->readLine();
-      if (reply == "NOT DONE unknown command: SYNC") return client;
-      EXPECT_EQ(reply, "ERROR busy");
+      if (reply == "NOT DONE orden desconocida: SYNC") return client;
+      EXPECT_EQ(reply, "ERROR ocupado: Velkor.exe ya atiende a otro programa");
       std::this_thread::sleep_for(10ms);
     }
     ADD_FAILURE() << "the server never took a new client";
@@ -52,7 +52,7 @@ class ServerTest : public ::testing::Test {
     auto client = std::make_unique<Client>(server_.port());
     EXPECT_TRUE(client->connected());
     EXPECT_TRUE(client->send("SETPORT COM1\r\n"));
-    EXPECT_EQ(client->readLine(), "Velkor READY");
+    EXPECT_EQ(client->readLine(), "Velkor READY: radio simulado en COM1; nada sale del ordenador");
     return client;
   }
 
@@ -88,7 +88,7 @@ TEST_F(ServerTest, EveryCommandReachesTheRadio) {
 TEST_F(ServerTest, RepliesInWindows1252) {
   auto client = openClient();
   ASSERT_TRUE(client->send("SET MODE SUB \xE9t\xE9\r\n"));
-  EXPECT_EQ(client->readLine(), "NOT DONE unknown mode: \xE9t\xE9");
+  EXPECT_EQ(client->readLine(), "NOT DONE modo desconocido: \xE9t\xE9");
 }
 
 TEST_F(ServerTest, RepliesPostedFromAnotherThreadReachTheClient) {
@@ -103,13 +103,13 @@ TEST_F(ServerTest, APortNameIsEchoedEscapedAndCutOnTheWire) {
   std::string nuls;
   for (int i = 0; i < 60; ++i) nuls += "\\x00";
   // The cut mark is Windows-1252's ellipsis on the wire.
-  EXPECT_EQ(client->readLine(), "ERROR cannot open COM1" + nuls + "\x85: not a port name");
+  EXPECT_EQ(client->readLine(), "ERROR COM1" + nuls + "\x85: no es un nombre de puerto");
   // A reply posted with a line break still goes out as one line.
   server_.post("ERROR radio says\r\nmore", "radio failed");
   EXPECT_EQ(client->readLine(), "ERROR radio says\\x0D\\x0Amore");
   sync(*client);
   const std::string log = test::readFile(dir_.path() / "transcript.txt");
-  EXPECT_NE(log.find("\trejected => ERROR cannot open COM1\\x00"), std::string::npos) << log;
+  EXPECT_NE(log.find("\trejected => ERROR COM1\\x00"), std::string::npos) << log;
   EXPECT_EQ(log.find(std::string(1, '\0')), std::string::npos);
 }
 
@@ -140,16 +140,18 @@ TEST_P(BadInputTest, IsAnsweredAndTheNextLineStillWorks) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, BadInputTest,
     ::testing::Values(
-        BadInput{"UnknownCommand", "HELLO\r\n", "NOT DONE unknown command: HELLO"},
-        BadInput{"MegabyteLine", std::string(1 << 20, 'A') + "\r\n", "NOT DONE line too long"},
-        BadInput{"MegabyteOfNuls", std::string(1 << 20, '\0') + "\n", "NOT DONE line too long"},
+        BadInput{"UnknownCommand", "HELLO\r\n", "NOT DONE orden desconocida: HELLO"},
+        BadInput{"MegabyteLine", std::string(1 << 20, 'A') + "\r\n",
+                 "NOT DONE l\xEDnea demasiado larga"},
+        BadInput{"MegabyteOfNuls", std::string(1 << 20, '\0') + "\n",
+                 "NOT DONE l\xEDnea demasiado larga"},
         BadInput{"BinaryBytes", std::string("\x00\x01\xFF\xFE\x7F\x1B[2J\r\n", 11),
-                 "NOT DONE unknown command: \\x00\\x01\xFF\xFE\\x7F\\x1B[2J"},
-        BadInput{"BadNumber", "SET FREQ MAIN 43x.0\r\n", "NOT DONE bad frequency"},
-        BadInput{"Overflow", "SET TONE 99999999999999999999\r\n", "NOT DONE bad tone"},
-        BadInput{"OutOfBand", "SET FREQ MAIN 0.0000\r\n", "NOT DONE MAIN frequency 0.000000 MHz"},
+                 "NOT DONE orden desconocida: \\x00\\x01\xFF\xFE\\x7F\\x1B[2J"},
+        BadInput{"BadNumber", "SET FREQ MAIN 43x.0\r\n", "NOT DONE frecuencia no v\xE1lida"},
+        BadInput{"Overflow", "SET TONE 99999999999999999999\r\n", "NOT DONE tono no v\xE1lido"},
+        BadInput{"OutOfBand", "SET FREQ MAIN 0.0000\r\n", "NOT DONE MAIN frecuencia 0.000000 MHz"},
         BadInput{"ReactiveWords", "SET MODE SUB ERROR Velkor READY\r\n",
-                 "NOT DONE unknown mode: \\x45RROR \\x56elkor READY"}),
+                 "NOT DONE modo desconocido: \\x45RROR \\x56elkor READY"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ServerTest, ClientVanishingMidLineLeavesNoTrace) {
@@ -170,7 +172,7 @@ TEST_F(ServerTest, SecondClientIsTurnedAwayWhileTheFirstStays) {
   auto first = openClient();
   Client second(server_.port());
   ASSERT_TRUE(second.connected());
-  EXPECT_EQ(second.readLine(), "ERROR busy");
+  EXPECT_EQ(second.readLine(), "ERROR ocupado: Velkor.exe ya atiende a otro programa");
   EXPECT_TRUE(second.waitForClose());
 
   ASSERT_TRUE(first->send("SET FREQ MAIN 435.1000\r\n"));
@@ -180,7 +182,7 @@ TEST_F(ServerTest, SecondClientIsTurnedAwayWhileTheFirstStays) {
   first.reset();
   auto next = connectWhenFree();
   ASSERT_TRUE(next->send("SETPORT COM2\r\n"));
-  EXPECT_EQ(next->readLine(), "Velkor READY");
+  EXPECT_EQ(next->readLine(), "Velkor READY: radio simulado en COM2; nada sale del ordenador");
 }
 
 TEST_F(ServerTest, TranscriptHasOneLinePerReceivedLine) {
@@ -190,11 +192,13 @@ TEST_F(ServerTest, TranscriptHasOneLinePerReceivedLine) {
   client->readLine();
   const std::string log = test::readFile(dir_.path() / "transcript.txt");
   const std::regex expected(
-      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSETPORT COM1\topen COM1 => Velkor READY\n"
-      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET FREQ MAIN 432.1500\tMAIN frequency 432.150000 MHz\n"
-      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET MODE SUB \xC3\xA9\trejected => NOT DONE unknown mode: "
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSETPORT COM1\topen COM1 => Velkor READY: radio simulado en "
+      "COM1; nada sale del ordenador\n"
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET FREQ MAIN 432.1500\tMAIN frecuencia 432.150000 MHz\n"
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tSET MODE SUB \xC3\xA9\trejected => NOT DONE modo "
+      "desconocido: "
       "\xC3\xA9\n"
-      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tA\\\\x09B\trejected => NOT DONE unknown command: "
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tA\\\\x09B\trejected => NOT DONE orden desconocida: "
       "A\\\\x09B\n");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
 }

@@ -21,7 +21,9 @@ TEST(Settings, DefaultsFileParsesCleanlyToTheDefaults) {
   std::vector<std::string> warnings;
   const Settings s = parseSettings(defaultSettingsText(), warnings);
   EXPECT_TRUE(warnings.empty()) << warnings.front();
-  EXPECT_EQ(s.radio, Settings::RadioKind::kSim);
+  // A new installation drives the radio, never a simulation nobody asked for.
+  EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib);
+  EXPECT_TRUE(s.readBack);
   EXPECT_EQ(s.model, 2007);
   EXPECT_EQ(s.speed, 4800);
   EXPECT_EQ(s.handshake, Settings::Handshake::kHardware);
@@ -42,7 +44,8 @@ TEST(Settings, ReadsEveryKeyAndWarnsAboutTheRest) {
       "transcript = logs/velkor#1.txt\n"
       "colour = blue\n"
       "speed = fast\n"
-      "no equals sign\n",
+      "no equals sign\n"
+      "readback = no\n",
       warnings);
   EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib);
   EXPECT_EQ(s.model, 2);
@@ -52,10 +55,11 @@ TEST(Settings, ReadsEveryKeyAndWarnsAboutTheRest) {
   EXPECT_EQ(s.rigctld, "localhost:4533");
   EXPECT_EQ(s.transcript, "logs/velkor#1.txt");
   EXPECT_EQ(s.devicePath("COM3"), "/dev/ttyUSB0");
+  EXPECT_FALSE(s.readBack);
   ASSERT_EQ(warnings.size(), 3u);
-  EXPECT_NE(warnings[0].find("line 9: unknown key 'colour'"), std::string::npos);
-  EXPECT_NE(warnings[1].find("line 10: bad value for speed"), std::string::npos);
-  EXPECT_NE(warnings[2].find("line 11"), std::string::npos);
+  EXPECT_EQ(warnings[0], "línea 9: clave desconocida «colour»; se ignora");
+  EXPECT_EQ(warnings[1], "línea 10: speed = «fast» no vale; se usa el valor por omisión");
+  EXPECT_EQ(warnings[2], "línea 11: falta «=» en «no equals sign»; se ignora");
 }
 
 TEST(Settings, DummyIsHamlibModelOneWhateverModelSays) {
@@ -73,7 +77,7 @@ TEST(Settings, KnowsEveryRadio) {
       {"radio = rigctld", Settings::RadioKind::kRigctld},
       {"radio = RIGCTLD", Settings::RadioKind::kRigctld},
       {"radio = hamlib", Settings::RadioKind::kHamlib},
-      {"radio = rigctl", Settings::RadioKind::kSim},
+      {"radio = rigctl", Settings::RadioKind::kHamlib},
   };
   for (const auto& [text, kind] : cases) {
     std::vector<std::string> warnings;
@@ -105,16 +109,16 @@ TEST(Settings, WritesTheDefaultsWhenMissingAndReadsThemBack) {
   test::TempDir dir;
   const auto file = dir.path() / "velkor.conf";
   std::vector<std::string> notes;
-  loadSettings(file, notes);
+  EXPECT_TRUE(loadSettings(file, notes).created);
   EXPECT_EQ(test::readFile(file), defaultSettingsText());
-  ASSERT_EQ(notes.size(), 1u);
-  EXPECT_NE(notes[0].find("wrote default settings"), std::string::npos);
+  EXPECT_TRUE(notes.empty());
 
   std::ofstream(file) << "radio = hamlib\nmodel = 1\n";
   notes.clear();
   const Settings s = loadSettings(file, notes);
   EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib);
   EXPECT_EQ(s.model, 1);
+  EXPECT_FALSE(s.created);
   EXPECT_TRUE(notes.empty());
 }
 
@@ -125,9 +129,9 @@ TEST(Settings, CarriesOnWithDefaultsWhereNoFileCanBeWritten) {
        {dir.path() / "gone" / "velkor.conf", std::filesystem::path("/proc/self/velkor.conf")}) {
     std::vector<std::string> notes;
     const Settings s = loadSettings(file, notes);
-    EXPECT_EQ(s.radio, Settings::RadioKind::kSim) << file;
+    EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib) << file;
     ASSERT_EQ(notes.size(), 1u) << file;
-    EXPECT_NE(notes[0].find("carrying on with the defaults"), std::string::npos) << notes[0];
+    EXPECT_NE(notes[0].find("se usan los valores por omisión"), std::string::npos) << notes[0];
   }
 }
 
@@ -146,32 +150,32 @@ const OddCase kOddCases[] = {
        std::filesystem::create_directory(file);
        return file;
      },
-     "it is a folder"},
+     "es una carpeta"},
 #ifdef _WIN32
     {"Device", [](const std::filesystem::path&) { return std::filesystem::path(L"NUL"); },
-     "it is a device or pipe"},
+     "es un dispositivo o una tubería"},
 #else
     {"Device", [](const std::filesystem::path&) { return std::filesystem::path("/dev/null"); },
-     "it is a device"},
+     "es un dispositivo"},
     {"Fifo",
      [](const std::filesystem::path& file) {
        EXPECT_EQ(::mkfifo(file.c_str(), 0600), 0);
        return file;
      },
-     "it is a FIFO"},
+     "es un FIFO"},
     {"DanglingLink",
      [](const std::filesystem::path& file) {
        std::filesystem::create_symlink(file.parent_path() / "target", file);
        return file;
      },
-     "cannot write"},
+     "no se pudo escribir"},
     {"LinkToAFolder",
      [](const std::filesystem::path& file) {
        std::filesystem::create_directory(file.parent_path() / "sub");
        std::filesystem::create_directory_symlink(file.parent_path() / "sub", file);
        return file;
      },
-     "it is a folder"},
+     "es una carpeta"},
 #endif
 };
 
@@ -187,11 +191,11 @@ TEST_P(OddFile, IsNotReadOrWrittenAndTheDefaultsHold) {
     std::_Exit(1);
   }
   const Settings s = load.get();
-  EXPECT_EQ(s.radio, Settings::RadioKind::kSim);
+  EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib);
   EXPECT_EQ(s.model, 2007);
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_NE(notes[0].find(GetParam().note), std::string::npos) << notes[0];
-  EXPECT_NE(notes[0].find("carrying on with the defaults"), std::string::npos) << notes[0];
+  EXPECT_NE(notes[0].find("se usan los valores por omisión"), std::string::npos) << notes[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, OddFile, testing::ValuesIn(kOddCases),
@@ -224,7 +228,7 @@ TEST(Settings, ReadsAtMostSixtyFourKibibytes) {
   EXPECT_EQ(s.speed, 4800);
   EXPECT_EQ(s.model, 2007);
   ASSERT_EQ(notes.size(), 1u);
-  EXPECT_NE(notes[0].find("larger than 64 KiB"), std::string::npos) << notes[0];
+  EXPECT_NE(notes[0].find("pasa de 64 KiB"), std::string::npos) << notes[0];
 }
 
 }  // namespace

@@ -1,0 +1,197 @@
+#include "port_problem.hpp"
+
+#include <array>
+#include <cerrno>
+#include <string_view>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "serial.hpp"
+#include "text.hpp"
+
+namespace velkor {
+namespace {
+
+struct Cause {
+  Source source;
+  int code;
+  Problem problem;
+};
+
+// The one place where error numbers become what the user reads.
+constexpr Cause kCauses[] = {
+#ifdef _WIN32
+    {Source::kSystem, ERROR_FILE_NOT_FOUND, Problem::kNoDevice},
+    {Source::kSystem, ERROR_PATH_NOT_FOUND, Problem::kNoDevice},
+    {Source::kSystem, ERROR_INVALID_NAME, Problem::kNoDevice},
+    {Source::kSystem, ERROR_DEV_NOT_EXIST, Problem::kNoDevice},
+    {Source::kSystem, ERROR_BAD_UNIT, Problem::kNoDevice},
+    // A COM port is opened by one program at a time: denied means another one has it.
+    {Source::kSystem, ERROR_ACCESS_DENIED, Problem::kBusy},
+    {Source::kSystem, ERROR_SHARING_VIOLATION, Problem::kBusy},
+    {Source::kSystem, ERROR_INVALID_FUNCTION, Problem::kNotSerial},
+    {Source::kSystem, ERROR_NOT_SUPPORTED, Problem::kNotSerial},
+    {Source::kSystem, ERROR_SEM_TIMEOUT, Problem::kNoAnswer},
+#else
+    {Source::kSystem, ENOENT, Problem::kNoDevice},
+    {Source::kSystem, ENODEV, Problem::kNoDevice},
+    {Source::kSystem, ENXIO, Problem::kNoDevice},
+    // A ttyS with no UART behind it opens with EIO.
+    {Source::kSystem, EIO, Problem::kNoDevice},
+    {Source::kSystem, ENOTTY, Problem::kNotSerial},
+    {Source::kSystem, EACCES, Problem::kNoPermission},
+    {Source::kSystem, EPERM, Problem::kNoPermission},
+    {Source::kSystem, EROFS, Problem::kNoPermission},
+    {Source::kSystem, EBUSY, Problem::kBusy},
+#endif
+    // Hamlib's RIG_ETIMEOUT, RIG_EIO, RIG_EPROTO, RIG_BUSERROR, RIG_BUSBUSY and RIG_EPOWER:
+    // nothing sensible comes back from the radio.
+    {Source::kHamlib, 5, Problem::kNoAnswer},
+    {Source::kHamlib, 6, Problem::kNoAnswer},
+    {Source::kHamlib, 8, Problem::kNoAnswer},
+    {Source::kHamlib, 13, Problem::kNoAnswer},
+    {Source::kHamlib, 14, Problem::kBusy},
+    {Source::kHamlib, 20, Problem::kNoAnswer},
+};
+
+std::string list(const std::vector<std::string>& items) {
+  std::string out;
+  for (const auto& item : items) out += (out.empty() ? "" : ", ") + item;
+  return out;
+}
+
+std::string conf(const PortFailure& f) {
+  return f.confFile.empty() ? std::string("velkor.conf") : f.confFile;
+}
+
+// " en /dev/ttyS0" where the device is not the port itself.
+std::string onDevice(const PortFailure& f, std::string_view preposition) {
+  if (f.device.empty() || f.device == f.port) return {};
+  return " " + std::string(preposition) + (preposition.empty() ? "" : " ") + echoText(f.device);
+}
+
+std::string noDevice(const PortFailure& f) {
+  std::string out = echoText(f.port) + ": no existe" + onDevice(f, "el dispositivo");
+  std::vector<std::string> names;
+  for (const auto& d : f.devices) {
+    names.push_back(echoText(d.path) + (d.target.empty() ? "" : " (" + echoText(d.target) + ")"));
+  }
+#ifdef _WIN32
+  if (names.empty()) return out + ". Windows no tiene puertos COM: conecte la radio o el adaptador";
+  return out + ". Puertos COM de este ordenador: " + list(names) + "; elija uno en Pasotune";
+#else
+  if (names.empty()) {
+    return out + ". Este ordenador no tiene puertos serie: conecte la radio o el adaptador USB";
+  }
+  out += ". Puertos serie de este ordenador: " + list(names);
+  if (f.port.rfind("COM", 0) == 0 || f.port.rfind("com", 0) == 0) {
+    out += ". Para usar " + echoText(f.devices.front().path) + " como " + echoText(f.port) +
+           ", escriba en " + echoText(conf(f)) + " la línea: " + echoText(f.port) + " = " +
+           echoText(f.devices.front().path);
+  }
+  return out;
+#endif
+}
+
+}  // namespace
+
+Problem problemOf(Source source, int code) {
+  if (source == Source::kHamlib && code < 0) code = -code;
+  for (const Cause& cause : kCauses) {
+    if (cause.source == source && cause.code == code) return cause.problem;
+  }
+  return Problem::kOther;
+}
+
+std::string hamlibText(int code) {
+  static constexpr std::array<std::string_view, 21> kTexts{
+      "hecho",
+      "parámetro no válido",
+      "configuración no válida",
+      "sin memoria",
+      "Hamlib no lo tiene para esta radio",
+      "la radio no contestó a tiempo",
+      "error de entrada/salida",
+      "error interno de Hamlib",
+      "error de protocolo",
+      "la radio rechazó la orden",
+      "argumento truncado",
+      "función no disponible",
+      "el VFO no se puede elegir",
+      "error en el bus",
+      "colisión en el bus",
+      "argumento no válido",
+      "VFO no válido",
+      "valor fuera de rango",
+      "función obsoleta",
+      "error de seguridad",
+      "la radio está apagada",
+  };
+  const int n = code < 0 ? -code : code;
+  if (n < static_cast<int>(kTexts.size())) return std::string(kTexts[static_cast<std::size_t>(n)]);
+  return "error " + std::to_string(n) + " de Hamlib";
+}
+
+std::string explain(const PortFailure& f) {
+  const std::string port = echoText(f.port);
+  switch (f.problem) {
+    case Problem::kNoDevice:
+      return noDevice(f);
+    case Problem::kNotSerial:
+      return port + ": " + echoText(f.device.empty() ? f.port : f.device) +
+             " no es un puerto serie; elija otro puerto o corrija la línea " + port + " de " +
+             echoText(conf(f));
+    case Problem::kNoPermission:
+      return port + ": sin permiso para abrir " + echoText(f.device) +
+             "; su usuario debe estar en el grupo " +
+             echoText(f.group.empty() ? std::string("dialout") : f.group) +
+             " (sudo adduser $USER " + echoText(f.group.empty() ? "dialout" : f.group) +
+             ", y después cierre la sesión y vuelva a entrar)";
+    case Problem::kBusy:
+      return port + ": ocupado por otro programa" +
+             (f.holders.empty() ? std::string() : " (" + echoText(list(f.holders)) + ")") +
+             onDevice(f, "en") + "; ciérrelo y pulse Conectar";
+    case Problem::kNoAnswer:
+      return port + ": la radio no contesta" + onDevice(f, "en") +
+             (f.speed > 0 ? " a " + std::to_string(f.speed) + " baudios" : std::string()) +
+             "; compruebe que está encendida, el cable y la velocidad (speed en " +
+             echoText(conf(f)) + ", la misma que en la radio)";
+    case Problem::kOther:
+      break;
+  }
+  return port + ": no se pudo abrir" + onDevice(f, "") + ": " + echoText(f.detail);
+}
+
+std::string serialFailure(Problem problem, const std::string& port, const std::string& device,
+                          const Settings& settings, const std::string& detail) {
+  PortFailure f;
+  f.problem = problem;
+  f.port = port;
+  f.device = device;
+  f.speed = settings.speed;
+  f.detail = detail;
+  f.confFile = settings.file;
+  switch (problem) {
+    case Problem::kNoDevice:
+      f.devices = sys::serialDevices();
+      break;
+    case Problem::kNoPermission:
+      f.group = sys::deviceGroup(device);
+      break;
+    case Problem::kBusy:
+      f.holders = sys::deviceHolders(device);
+      break;
+    case Problem::kNoAnswer:
+      // A radio that does not answer is most often one another program is talking to.
+      f.holders = sys::deviceHolders(device);
+      if (!f.holders.empty()) f.problem = Problem::kBusy;
+      break;
+    default:
+      break;
+  }
+  return explain(f);
+}
+
+}  // namespace velkor
