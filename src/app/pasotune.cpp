@@ -19,6 +19,7 @@ Pasotune::Pasotune(Platform& p)
   form.Timer1.tick = [this] { Timer1_Timer(); };
   form.Timer2.tick = [this] { follower.Timer2_Timer(); };
   form.Command1.click = [this] { connection.Command1_Click(); };
+  connection.listo = [this] { follower.Sintonizar(); };
   form.Command2.click = [this] { follower.Command2_Click(); };
   form.Command3.click = [this] { tones.Command3_Click(); };
   form.Command4.click = [this] { tones.Command4_Click(); };

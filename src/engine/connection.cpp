@@ -1,5 +1,6 @@
 #include "engine/connection.hpp"
 
+#include <algorithm>
 #include <exception>
 
 #include "engine/contract.hpp"
@@ -11,8 +12,10 @@ constexpr std::string_view kConectar = "Conectar";
 constexpr std::string_view kDesconectar = "Desconectar";
 // A button picture is a few kilobytes; a larger file is not one.
 constexpr std::size_t kMaxPictureBytes = 1024 * 1024;
-// What the log keeps of one arrival from the engine.
+// What the log keeps of one line from the engine, and of one arrival: an
+// engine gone wrong must not fill the log.
 constexpr std::size_t kMaxRespuestaLog = 1024;
+constexpr std::size_t kMaxLineasPorLlegada = 32;
 }  // namespace
 
 std::string QuitarCrLf(std::string_view text) {
@@ -26,6 +29,18 @@ std::string QuitarCrLf(std::string_view text) {
     out += text[i];
   }
   return out;
+}
+
+std::vector<std::string> LineasRecibidas(std::string_view data) {
+  std::vector<std::string> lineas;
+  while (!data.empty()) {
+    const std::size_t fin = data.find("\r\n");
+    lineas.emplace_back(data.substr(0, fin));
+    if (fin == std::string_view::npos) break;
+    data.remove_prefix(fin + 2);
+  }
+  if (lineas.empty()) lineas.emplace_back();
+  return lineas;
 }
 
 void Connection::Command1_Click() {
@@ -129,15 +144,28 @@ void Connection::WinsockHamlib_DataArrival(long /*bytesTotal*/) {
     ch_.AgregarLog(ErrorLine(e.what()));
     return;
   }
-  const std::string line = QuitarCrLf(data);
-  // One line per arrival, but only its start: a reply without an end must
-  // not fill the log. The markers count anywhere in it.
-  ch_.AgregarLog(BoundedLine(line, kMaxRespuestaLog));
-  if (line.find(engine::kReplyError) != std::string::npos) {
+  // Each reply its own line, and only its start: a reply without an end
+  // must not fill the log. The markers count anywhere in the block.
+  const std::vector<std::string> lineas = LineasRecibidas(data);
+  const std::size_t mostradas = std::min(lineas.size(), kMaxLineasPorLlegada);
+  for (std::size_t i = 0; i < mostradas; ++i) {
+    ch_.AgregarLog(BoundedLine(lineas[i], kMaxRespuestaLog));
+  }
+  if (mostradas < lineas.size()) {
+    ch_.AgregarLog("… y " + std::to_string(lineas.size() - mostradas) +
+                   " líneas más de Velkor sin mostrar");
+  }
+  const std::string bloque = QuitarCrLf(data);
+  if (bloque.find(engine::kReplyError) != std::string::npos) {
     form_.HPORT.SetEnabled(true);
     MostrarConectable();
   }
-  if (line.find(engine::kReplyReady) != std::string::npos) m_.Conectado = true;
+  if (bloque.find(engine::kReplyReady) != std::string::npos) {
+    m_.Conectado = true;
+    // The engine has just opened the radio: what the window shows goes to it
+    // now, not only when the tracker next changes something.
+    if (listo) listo();
+  }
 }
 
 void Connection::WinsockHamlib_Error(int number, const std::string& description) {

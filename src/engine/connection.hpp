@@ -1,8 +1,10 @@
 // The connect button and the engine link's events.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/channel.hpp"
 #include "form/form1.hpp"
@@ -24,6 +26,9 @@ class Connection {
   // Ends every engine process; also used at exit.
   void MatarMotor();
 
+  // Called whenever a reply's ready banner has set Conectado.
+  std::function<void()> listo;
+
  private:
   void Conectar();
   void Desconectar();
@@ -42,5 +47,8 @@ class Connection {
 
 // Removes every CR LF pair, left to right in one pass; lone CR or LF stay.
 std::string QuitarCrLf(std::string_view text);
+// The lines of a block from the engine, each ended by CR LF (the last one
+// may lack it); lone CR or LF stay. A block with no text is one empty line.
+std::vector<std::string> LineasRecibidas(std::string_view data);
 
 }  // namespace pasotune

@@ -59,6 +59,22 @@ void Follower::txtDDE_Change() {
   Pasada();
 }
 
+void Follower::Sintonizar() {
+  if (revisando_ || siguiente_) {
+    hayNuevos_ = true;
+    return;
+  }
+  EncolarPasada();
+}
+
+void Follower::EncolarPasada() {
+  siguiente_ = p_.pump.StartTimer(1, [this] {
+    p_.pump.StopTimer(siguiente_);
+    siguiente_ = 0;
+    Pasada();
+  });
+}
+
 void Follower::Pasada() {
   revisando_ = true;
   hayNuevos_ = false;
@@ -71,11 +87,7 @@ void Follower::Pasada() {
   // Looping here would hold whatever handler this pass runs inside for as
   // long as the tracker keeps moving: queue the next pass behind the events
   // already waiting, that handler's own steps among them.
-  siguiente_ = p_.pump.StartTimer(1, [this] {
-    p_.pump.StopTimer(siguiente_);
-    siguiente_ = 0;
-    Pasada();
-  });
+  EncolarPasada();
 }
 
 void Follower::AvisarNoCabe(const std::string& digitos, bool leida, std::string& avisado,

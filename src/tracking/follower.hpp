@@ -33,6 +33,10 @@ class Follower {
   // waiting. So the checks never nest, the radio ends on the newest values,
   // and a handler whose pause a record interrupts waits for one pass at most.
   void txtDDE_Change();
+  // The engine is ready: one pass on what the window shows, queued like a
+  // record's, so values that came before the engine do not wait for the
+  // tracker to change.
+  void Sintonizar();
   // The tracker came (back) and is linked, or went away; the link follows
   // it by itself, so the user only reads it in the log.
   void txtDDE_LinkOpen();
@@ -44,6 +48,7 @@ class Follower {
 
  private:
   void Pasada();
+  void EncolarPasada();
   void Revisar();
   void Enviado();
   void AvisarNoCabe(const std::string& digitos, bool leida, std::string& avisado,

@@ -173,7 +173,10 @@ TEST_F(Connection, EngineReplies) {
       {{"ERROR cannot open COM1\r\n"}, {"ERROR cannot open COM1"}, true, false},
       {{"error lower case\r\n"}, {"error lower case"}, false, false},
       {{"Velkor READY\r\n"}, {"Velkor READY"}, false, true},
-      {{"Velkor READY\r\nERROR busy\r\n"}, {"Velkor READYERROR busy"}, true, true},
+      // Each reply its own line; the markers act on the whole arrival.
+      {{"Velkor READY\r\nERROR busy\r\n"}, {"Velkor READY", "ERROR busy"}, true, true},
+      {{"Velkor READY: x\r\nNOT DONE y"}, {"Velkor READY: x", "NOT DONE y"}, false, true},
+      {{"\r\n"}, {""}, false, false},
       {{"Velkor RE", "ADY\r\n"}, {"Velkor RE", "ADY"}, false, false},
       {{"a\r\rb\n\r\n"}, {"a\r\rb\n"}, false, false},
   };
@@ -216,7 +219,7 @@ TEST_F(Connection, OneArrivalLogsAtMostOneKibibyteThenAnEllipsis) {
          return s + "…";
        }(),
        false},
-      {"line ends removed first", lines, std::string(600, 'x'), false},
+
       {"ERROR past the cut still counts", std::string(1 << 20, 'a') + "ERROR\r\n",
        std::string(1024, 'a') + "…", true},
   };
@@ -228,6 +231,14 @@ TEST_F(Connection, OneArrivalLogsAtMostOneKibibyteThenAnEllipsis) {
     EXPECT_THAT(t.w.Log(), ElementsAre("Conectando ...", c.logged)) << c.name;
     EXPECT_EQ(t.w.form.Command1.Caption(), c.error ? "Conectar" : "Desconectar") << c.name;
   }
+  Session t;
+  t.Click();
+  t.w.engine.Reply(lines);
+  t.w.RunFor(10);
+  std::vector<std::string> many(33, "x");
+  many.front() = "Conectando ...";
+  many.push_back("… y 568 líneas más de Velkor sin mostrar");
+  EXPECT_EQ(t.w.Log(), many);
 }
 
 TEST_F(Connection, AfterAnEngineErrorCommandsKeepGoingOut) {

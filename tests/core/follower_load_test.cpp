@@ -194,6 +194,47 @@ TEST_F(FollowerUnderLoad, RecordsDuringEveryPauseOfAFirstConnect) {
   ExpectRadioOnTheLabels();
 }
 
+// The record was there before Conectar and may not change for a long time
+// (QO-100, a paused tracker): the engine's ready banner tunes the radio to
+// what the window shows, within the four commands' own pauses, and a tracker
+// that keeps moving is followed as before.
+TEST_F(FollowerUnderLoad, TheReadyBannerTunesTheRadioToWhatTheWindowShows) {
+  struct Case {
+    const char* name;
+    double every;  // ms between records after the click; 0: none
+  };
+  for (const Case& c :
+       {Case{"unchanged", 0}, Case{"every 50 ms", 50}, Case{"every second", 1000}}) {
+    LoadSession t;
+    t.w.Record(Pass(0));
+    double readyAt = 0;
+    const DepthProbe probe(t.w);
+    // Opening the radio takes a while, as Hamlib's does.
+    t.w.engine.onLine = [&, probeLine = t.w.engine.onLine](const std::string& line) {
+      probeLine(line);
+      if (line.rfind("SETPORT ", 0) != 0) return;
+      t.w.After(300, [&] {
+        readyAt = t.w.loop.Now();
+        t.w.engine.Reply("Velkor READY: Kenwood TS-790 en COM1 (/dev/ttyS0, 4800 baudios)\r\n");
+      });
+    };
+    const double start = t.w.loop.Now();
+    for (int k = 1; c.every > 0 && k <= 200; ++k) {
+      t.w.loop.At(start + c.every * k, [&t, k] { t.w.Record(Pass(k)); });
+    }
+    t.Click();
+    t.w.RunFor(c.every * 200 + 5'000);
+    probe.ExpectFlat();
+    t.ExpectRadioOnTheLabels();
+    if (c.every == 0) {
+      EXPECT_THAT(t.w.Sent(),
+                  ElementsAre("SETPORT COM1", "SET FREQ MAIN 435.1000", "SET MODE MAIN LSB",
+                              "SET FREQ SUB 145.9000", "SET MODE SUB USB"));
+      EXPECT_LE(t.LastLineAt() - readyAt, 3 * 500 + 10);
+    }
+  }
+}
+
 TEST_F(FollowerUnderLoad, ACloseEndsWithinItsOwnPausesWhateverTheTracker) {
   struct Case {
     const char* name;
