@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# pasotune-gpredict.exe as a double click starts it, in a private world: the
+# feed answers on port 4533 before the program (a stand-in that asks it once)
+# starts, the program's status comes back, and the feed is gone with it.
+# usage: wine-private.sh ... --script gpredict_launcher_test.sh LAUNCHER.exe FEED.exe STANDIN.exe
+set -euo pipefail
+folder=$(mktemp -d)
+trap 'rm -rf "$folder"' EXIT
+cp "$1" "$folder/pasotune-gpredict.exe"
+cp "$2" "$folder/pasotune-feed.exe"
+cp "$3" "$folder/pasotune.exe"
+status=0
+# shellcheck disable=SC2086 # the command that runs a .exe under this world's Wine
+timeout 120 $WINE_RUN "$folder/pasotune-gpredict.exe" || status=$?
+[ "$status" = 42 ] || { echo "FAILED: status $status, not the program's 42"; exit 1; }
+! (exec 3<>/dev/tcp/127.0.0.1/4533) 2>/dev/null || { echo "FAILED: the feed still answers"; exit 1; }
+! grep -l -a -E 'pasotune-fee[d]\.exe.--gpredict' /proc/[0-9]*/cmdline 2>/dev/null || { echo "FAILED: the feed outlived the program"; exit 1; }
+echo "gpredict launcher: ok"

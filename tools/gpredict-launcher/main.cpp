@@ -1,0 +1,186 @@
+// pasotune-gpredict.exe: Pasotune and its Gpredict feed with one double
+// click. Starts pasotune-feed.exe --gpredict PORT beside it with no console
+// window, waits until the feed answers, then runs pasotune.exe and ends the
+// feed when the program ends.
+#include <windows.h>
+// After windows.h.
+#include <shellapi.h>
+
+#include <cwchar>
+#include <optional>
+#include <string>
+
+namespace {
+
+constexpr wchar_t kTitle[] = L"Pasotune con Gpredict";
+// On Windows the radio itself is reached through rigctld on 4532 (README.txt),
+// so Gpredict's radio is the feed's on the next port.
+constexpr int kDefaultPort = 4533;
+// A feed that neither answers nor ends in this time is left to come up on its
+// own: the program links to the tracker whenever it appears.
+constexpr DWORD kFeedAnswerMs = 10000;
+constexpr DWORD kFeedEndMs = 5000;
+
+void Tell(const std::wstring& text) {
+  MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+std::wstring OwnFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+// The port given on the command line, the default without one, nothing for
+// anything else.
+std::optional<int> PortFromCommandLine() {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv) return std::nullopt;
+  std::optional<int> port;
+  if (argc == 1) {
+    port = kDefaultPort;
+  } else if (argc == 2) {
+    const std::wstring text = argv[1];
+    const bool digits = !text.empty() && text.size() <= 5 && text[0] != L'0' &&
+                        text.find_first_not_of(L"0123456789") == std::wstring::npos;
+    if (digits && std::wcstol(text.c_str(), nullptr, 10) <= 65535) {
+      port = static_cast<int>(std::wcstol(text.c_str(), nullptr, 10));
+    }
+  }
+  LocalFree(argv);
+  return port;
+}
+
+// What the feed printed before it answered or ended; read on a thread of its
+// own so that the wait for it can have a deadline.
+struct FeedOutput {
+  HANDLE pipe = nullptr;
+  std::string text;
+  bool answering = false;
+};
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                          static_cast<int>(wide.size()))));
+  return wide;
+}
+
+DWORD WINAPI ReadUntilAnswering(void* param) {
+  auto* out = static_cast<FeedOutput*>(param);
+  char buffer[512];
+  DWORD n = 0;
+  while (!out->answering && ReadFile(out->pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    out->text.append(buffer, n);
+    out->answering = out->text.rfind("answering ", 0) == 0 ||
+                     out->text.find("\nanswering ") != std::string::npos;
+  }
+  return 0;
+}
+
+bool Start(const std::wstring& program, std::wstring commandLine, const std::wstring& folder,
+           DWORD flags, STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
+  return CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr,
+                        startup->dwFlags & STARTF_USESTDHANDLES, flags, nullptr, folder.c_str(),
+                        startup, process) != 0;
+}
+
+// Asks the feed to end as Ctrl-C would (WM_QUIT to its main thread), so that
+// it withdraws its service; ends it by its handle if it does not.
+void EndFeed(const PROCESS_INFORMATION& feed) {
+  PostThreadMessageW(feed.dwThreadId, WM_QUIT, 0, 0);
+  if (WaitForSingleObject(feed.hProcess, kFeedEndMs) != WAIT_OBJECT_0) {
+    TerminateProcess(feed.hProcess, 1);
+    WaitForSingleObject(feed.hProcess, kFeedEndMs);
+  }
+  CloseHandle(feed.hThread);
+  CloseHandle(feed.hProcess);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const std::optional<int> port = PortFromCommandLine();
+  if (!port) {
+    Tell(
+        L"Uso: pasotune-gpredict [PUERTO]\n\nEl puerto de Gpredict ha de ser un número de 1 a "
+        L"65535; sin él, 4533.");
+    return 2;
+  }
+  const std::wstring folder = OwnFolder();
+  const std::wstring feedExe = folder + L"pasotune-feed.exe";
+  const std::wstring programExe = folder + L"pasotune.exe";
+  const std::wstring portText = std::to_wstring(*port);
+
+  // Should this launcher be ended, the job ends the feed with it.
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job) SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  // Left to the reader, which may outlast the wait for it.
+  FeedOutput& output = *new FeedOutput;
+  HANDLE feedEnd = nullptr;
+  if (!CreatePipe(&output.pipe, &feedEnd, &inherit, 0)) {
+    Tell(L"No se pudo preparar el arranque de pasotune-feed.exe.");
+    return 1;
+  }
+  SetHandleInformation(output.pipe, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW feedStartup{};
+  feedStartup.cb = sizeof feedStartup;
+  feedStartup.dwFlags = STARTF_USESTDHANDLES;
+  feedStartup.hStdOutput = feedEnd;
+  feedStartup.hStdError = feedEnd;
+  PROCESS_INFORMATION feed{};
+  const bool feedStarted = Start(feedExe, L"\"" + feedExe + L"\" --gpredict " + portText, folder,
+                                 CREATE_NO_WINDOW | CREATE_SUSPENDED, &feedStartup, &feed);
+  CloseHandle(feedEnd);
+  if (!feedStarted) {
+    Tell(L"No se pudo arrancar " + feedExe + L"; ha de estar junto a pasotune-gpredict.exe.");
+    return 1;
+  }
+  if (job) AssignProcessToJobObject(job, feed.hProcess);
+  ResumeThread(feed.hThread);
+
+  const HANDLE reader = CreateThread(nullptr, 0, ReadUntilAnswering, &output, 0, nullptr);
+  if (reader && WaitForSingleObject(reader, kFeedAnswerMs) == WAIT_OBJECT_0) {
+    if (!output.answering) {
+      DWORD status = 0;
+      WaitForSingleObject(feed.hProcess, kFeedEndMs);
+      GetExitCodeProcess(feed.hProcess, &status);
+      Tell(L"pasotune-feed.exe terminó (estado " + std::to_wstring(status) +
+           L") sin responder a Gpredict. ¿Usa otro programa el puerto " + portText +
+           L" o publica ya el seguimiento (Orbitron)?\n\n" + Wide(output.text));
+      EndFeed(feed);
+      return 1;
+    }
+    // Its later output goes nowhere, as from a closed console.
+    CloseHandle(output.pipe);
+  }
+
+  STARTUPINFOW programStartup{};
+  programStartup.cb = sizeof programStartup;
+  PROCESS_INFORMATION program{};
+  if (!Start(programExe, L"\"" + programExe + L"\"", folder, 0, &programStartup, &program)) {
+    Tell(L"No se pudo arrancar " + programExe + L".");
+    EndFeed(feed);
+    return 1;
+  }
+  CloseHandle(program.hThread);
+  WaitForSingleObject(program.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(program.hProcess, &status);
+  CloseHandle(program.hProcess);
+  EndFeed(feed);
+  return static_cast<int>(status);
+}
