@@ -254,6 +254,13 @@ std::optional<Mode> HamlibRadio::mode(Band band) {
   if (splitUplink(band)) {
     status = rig_get_split_mode(rig_, RIG_VFO_TX, &mode, &width);
   } else if (const int vfo = target(band, status); status == RIG_OK) {
+    // A mode that is not VFO-targetable is reported for the current VFO only: Hamlib 4.5 gives
+    // the TS-790's VFO A status for VFO B, and switching over to read it meets Hamlib's
+    // half-second status, which does not tell VFOs apart (and then keeps the radio on VFO B).
+    if (!(rig_->caps->targetable_vfo & RIG_TARGETABLE_MODE) && vfo != RIG_VFO_CURR &&
+        static_cast<vfo_t>(vfo) != rig_->state.current_vfo) {
+      return std::nullopt;
+    }
     status = rig_get_mode(rig_, vfo, &mode, &width);
   }
   if (status != RIG_OK) return std::nullopt;

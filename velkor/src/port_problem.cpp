@@ -143,12 +143,14 @@ std::string explain(const PortFailure& f) {
       return port + ": " + echoText(f.device.empty() ? f.port : f.device) +
              " no es un puerto serie; elija otro puerto o corrija la línea " + port + " de " +
              echoText(conf(f));
-    case Problem::kNoPermission:
+    case Problem::kNoPermission: {
+      // Nobody is put in root's group to reach a port; dialout is where serial ports belong.
+      const std::string group =
+          f.group.empty() || f.group == "root" ? std::string("dialout") : echoText(f.group);
       return port + ": sin permiso para abrir " + echoText(f.device) +
-             "; su usuario debe estar en el grupo " +
-             echoText(f.group.empty() ? std::string("dialout") : f.group) +
-             " (sudo adduser $USER " + echoText(f.group.empty() ? "dialout" : f.group) +
+             "; su usuario debe estar en el grupo " + group + " (sudo adduser $USER " + group +
              ", y después cierre la sesión y vuelva a entrar)";
+    }
     case Problem::kBusy:
       return port + ": ocupado por otro programa" +
              (f.holders.empty() ? std::string() : " (" + echoText(list(f.holders)) + ")") +
