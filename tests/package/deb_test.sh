@@ -3,8 +3,9 @@
 # Builds the Debian package with CPack and checks what it declares and holds; checks that
 # this machine has everything it depends on; installs it with dpkg into a fresh root (the
 # machine's own packages are never touched); starts the installed launcher offscreen as a
-# new user; plays a pass from the installed feed through the installed program folder with
-# the demo driver; and purges the package: only the user's data may be left.
+# new user, plain and with --gpredict; plays a pass from the installed feed through the
+# installed program folder with the demo driver; and purges the package: only the user's
+# data may be left.
 # Starts programs that end every Velkor.exe they see: run it in a private world.
 set -euo pipefail
 cpack=$1 build=$2 version=$3 demo=$4
@@ -64,6 +65,10 @@ sort >"$work/want" <<'FILES'
 -rw-r--r-- root/root ./usr/lib/pasotune/up2.ico
 -rw-r--r-- root/root ./usr/share/applications/pasotune.desktop
 -rw-r--r-- root/root ./usr/share/icons/hicolor/128x128/apps/pasotune.png
+-rw-r--r-- root/root ./usr/share/doc/pasotune/README.md.gz
+-rw-r--r-- root/root ./usr/share/doc/pasotune/copyright
+-rw-r--r-- root/root ./usr/share/doc/pasotune/tools/feed/README.md.gz
+-rw-r--r-- root/root ./usr/share/doc/pasotune/velkor/README.md.gz
 FILES
 diff -u "$work/want" "$work/files" || fail "the package holds other files than these"
 
@@ -82,8 +87,10 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 # The root holds no other package; the dependencies were checked against this machine above.
 dpkg --root="$root" --log="$work/dpkg.log" --force-depends -i "$deb" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; fail "dpkg could not install it"; }
-grep -q '^Exec=pasotune$' "$root/usr/share/applications/pasotune.desktop" ||
-  fail "the menu entry does not start the launcher"
+desktop=$root/usr/share/applications/pasotune.desktop
+grep -q '^Exec=pasotune$' "$desktop" || fail "the menu entry does not start the launcher"
+[ "$(sed -n '/^\[Desktop Action gpredict\]/,$p' "$desktop" | grep -E '^(Name|Exec)=')" = \
+  $'Name=Pasotune con Gpredict\nExec=pasotune --gpredict' ] || fail "no action for Gpredict"
 
 echo "== the installed launcher, as a new user"
 export HOME=$work/home
@@ -104,6 +111,17 @@ done
 kill -KILL "$launched"
 wait "$launched" 2>/dev/null || true
 launched=""
+
+echo "== pasotune --gpredict: the installed feed answers, then the program; the feed ends with it"
+"$root/usr/bin/pasotune" --gpredict 4533 >"$work/gpredict.log" 2>&1 &
+launched=$!
+program=$(wait_for 30 pgrep -P "$launched" -f '^\./pasotune$') || { cat "$work/gpredict.log"; fail "no program"; }
+own_feed=$(pgrep -P "$launched" -x pasotune-feed) && grep -q "^answering .*:4533" "$work/gpredict.log" ||
+  fail "the feed did not answer first: $(cat "$work/gpredict.log")"
+kill -KILL "$program"
+status=0 && wait "$launched" || status=$?
+launched=""
+[ "$status" = 137 ] && ! kill -0 "$own_feed" 2>/dev/null || fail "status $status; the feed must end with the program"
 
 echo "== a pass played through the installed program folder, from the installed feed"
 feed=$root/usr/bin/pasotune-feed

@@ -167,8 +167,7 @@ case $case in
       "--gpredict 4532 4533" --gpredict= --gpredik; do
       # shellcheck disable=SC2086 # one word each
       launch "$data" $args
-      check "$(cat "$root/status")" 2 "exit status for $args"
-      grep -q "^pasotune: ..*" "$root/err" || fail "no reason given for $args"
+      [ "$(cat "$root/status")" = 2 ] && grep -q "^pasotune: ." "$root/err" || fail "$args: $(cat "$root/err")"
     done
     [ ! -e "$root/feed.txt" ] || fail "a feed was started for bad arguments"
     launch "$data" --gpredict 9
@@ -184,10 +183,8 @@ case $case in
     kill -TERM "$launcher"
     status=0 && wait "$launcher" || status=$?
     check "$status" 143 "exit status"
-    feed=$(cat "$root/feed.txt")
-    for pid in "$program" "${feed%% *}"; do
-      ! kill -0 "$pid" 2> /dev/null || fail "process $pid outlived the launcher"
-    done
+    feed=$(cut -d' ' -f1 "$root/feed.txt")
+    ! kill -0 "$program" 2> /dev/null && ! kill -0 "$feed" 2> /dev/null || fail "a process outlived it"
     ;;
   *)
     echo "unknown case $case"
