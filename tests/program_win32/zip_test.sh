@@ -31,7 +31,7 @@ wait_for() {
 }
 
 # The program folder of the build.
-shipped=(pasotune.exe Velkor.exe pasotune-feed.exe cancel.ico up2.ico)
+shipped=(pasotune.exe Velkor.exe pasotune-feed.exe pasotune-gpredict.exe cancel.ico up2.ico)
 for f in "${shipped[@]}"; do
   [ -f "$program/$f" ] || fail "the program folder $program has no $f"
 done
@@ -57,7 +57,7 @@ done
 readme=$folder/README.txt
 [ "$(head -c 3 "$readme" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "README.txt has no UTF-8 byte-order mark"
 if grep -q $'[^\r]$' <(tail -c +4 "$readme"); then fail "README.txt has a line without CR LF"; fi
-for text in MyDDE Rotor/Radio TrackingData velkor.conf "radio = rigctld" Gpredict "pasotune-feed --gpredict" \
+for text in MyDDE Rotor/Radio TrackingData velkor.conf "radio = rigctld" Gpredict pasotune-gpredict.exe \
   Descomprima Unzip; do
   grep -q -F "$text" "$readme" || fail "README.txt does not mention $text"
 done
@@ -66,7 +66,7 @@ done
 "$wine_prefix" "$work/prefix" >/dev/null 2>&1 || fail "cannot make a Wine prefix"
 system32=$work/prefix/drive_c/windows/system32
 # Every DLL the programs import is Windows' own or lies beside them.
-for exe in pasotune.exe Velkor.exe pasotune-feed.exe; do
+for exe in pasotune.exe Velkor.exe pasotune-feed.exe pasotune-gpredict.exe; do
   while read -r dll; do
     found=$(find "$system32" "$folder" -maxdepth 1 -iname "$dll" | head -1)
     [ -n "$found" ] || fail "$exe needs $dll, which is neither in Windows nor in the folder"
