@@ -87,10 +87,10 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 # The root holds no other package; the dependencies were checked against this machine above.
 dpkg --root="$root" --log="$work/dpkg.log" --force-depends -i "$deb" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; fail "dpkg could not install it"; }
-desktop=$root/usr/share/applications/pasotune.desktop
-grep -q '^Exec=pasotune$' "$desktop" || fail "the menu entry does not start the launcher"
-[ "$(sed -n '/^\[Desktop Action gpredict\]/,$p' "$desktop" | grep -E '^(Name|Exec)=')" = \
-  $'Name=Pasotune con Gpredict\nExec=pasotune --gpredict' ] || fail "no action for Gpredict"
+grep -q '^Exec=pasotune$' "$root/usr/share/applications/pasotune.desktop" ||
+  fail "the menu entry does not start the launcher"
+grep -Pzq '\n\[Desktop Action gpredict\]\nName=Pasotune con Gpredict\nExec=pasotune --gpredict\n$' \
+  "$root/usr/share/applications/pasotune.desktop" || fail "no action for Gpredict"
 
 echo "== the installed launcher, as a new user"
 export HOME=$work/home

@@ -12,9 +12,9 @@
 #   shared-base     XDG_DATA_HOME is a folder others may write in
 #   shared-above    XDG_DATA_HOME lies in a folder others may write in, without the sticky bit
 #   sticky-above    XDG_DATA_HOME lies in a sticky shared folder, like /tmp: accepted
-#   gpredict        --gpredict: the feed answers before the program starts, ends with it
+#   gpredict        --gpredict: the feed answers before the program starts; it ends when
+#                   the program is ended, and with the program when the launcher is
 #   gpredict-refused bad ports and arguments; a feed that cannot answer
-#   gpredict-interrupted the launcher ended while the program runs
 set -eu
 launcher=$1 case=$2
 root=$(mktemp -d)
@@ -30,7 +30,6 @@ cat > "$shipped/pasotune" << EOF
 pwd > ran-in.txt
 cat "$root/feed.txt" > saw-feed.txt 2> /dev/null || :
 [ -z "\${HANG:-}" ] || { echo \$\$ > "$root/started" && exec sleep 60; }
-exit \${STATUS:-0}
 EOF
 cat > "$root/prefix/bin/pasotune-feed" << EOF
 #!/bin/sh
@@ -51,13 +50,12 @@ fail() {
 check() {
   [ "$1" = "$2" ] || fail "$3: got '$1', want '$2'"
 }
-# Runs the launcher with XDG_DATA_HOME=$1 and the arguments after it, under a
-# time limit; its status and messages go to $root/status and $root/err.
+# Runs the launcher with XDG_DATA_HOME=$1 and the words of $ARGS, under a time
+# limit; its status and messages go to $root/status and $root/err.
 launch() {
   set +e
-  dir=$1
-  shift
-  XDG_DATA_HOME="$dir" timeout 20 sh "$root/prefix/bin/pasotune" "$@" 2> "$root/err" > /dev/null
+  # shellcheck disable=SC2086
+  XDG_DATA_HOME="$1" timeout 20 sh "$root/prefix/bin/pasotune" ${ARGS:-} 2> "$root/err" > /dev/null
   echo $? > "$root/status"
   set -e
 }
@@ -154,37 +152,31 @@ case $case in
     check "$(stat -c %a "$data/mine/pasotune")" 700 "a new data folder is the user's alone"
     ;;
   gpredict)
-    export STATUS=3
-    launch "$data" --gpredict 4533
-    check "$(cat "$root/status")" 3 "the program's status"
-    feed=$(cat "$data/pasotune/saw-feed.txt")
-    check "${feed#* }" "--gpredict 4533" "the feed answers before the program starts"
-    ! kill -0 "${feed%% *}" 2> /dev/null || fail "the feed outlived the program"
+    mkfifo "$root/started"
+    for ended in program launcher; do
+      HANG=1 XDG_DATA_HOME="$data" sh "$root/prefix/bin/pasotune" --gpredict 4533 > /dev/null &
+      launcher=$!
+      program=$(timeout 20 head -n 1 "$root/started") || fail "the program did not start"
+      check "$(cut -d' ' -f2- "$data/pasotune/saw-feed.txt")" "--gpredict 4533" "the feed answers first"
+      if [ $ended = program ]; then kill "$program"; else kill "$launcher"; fi
+      status=0 && wait "$launcher" || status=$?
+      check "$status" 143 "exit status when the $ended is ended"
+      feed=$(cut -d' ' -f1 "$root/feed.txt")
+      ! kill -0 "$program" 2> /dev/null && ! kill -0 "$feed" 2> /dev/null || fail "the $ended left a process"
+    done
     check "$(leftovers "$data")" 0 "leaves no FIFO"
     ;;
   gpredict-refused)
-    for args in "--gpredict 0" "--gpredict 65536" "--gpredict 04532" --gpredict=45x2 \
+    for ARGS in "--gpredict 0" "--gpredict 65536" "--gpredict 04532" --gpredict=45x2 \
       "--gpredict 4532 4533" --gpredict= --gpredik; do
-      # shellcheck disable=SC2086 # one word each
-      launch "$data" $args
-      [ "$(cat "$root/status")" = 2 ] && grep -q "^pasotune: ." "$root/err" || fail "$args: $(cat "$root/err")"
+      launch "$data"
+      [ "$(cat "$root/status")" = 2 ] && grep -q "^pasotune: ." "$root/err" || fail "$ARGS: $(cat "$root/err")"
     done
     [ ! -e "$root/feed.txt" ] || fail "a feed was started for bad arguments"
-    launch "$data" --gpredict 9
+    ARGS="--gpredict 9" launch "$data"
     check "$(cat "$root/status")" 1 "exit status when the feed cannot answer"
     grep -q "pasotune-feed terminó (estado 2)" "$root/err" || fail "message: $(cat "$root/err")"
     check "$(ran_in "$data")" "(did not run)" "no program without its feed"
-    ;;
-  gpredict-interrupted)
-    mkfifo "$root/started"
-    HANG=1 XDG_DATA_HOME="$data" sh "$root/prefix/bin/pasotune" --gpredict > /dev/null &
-    launcher=$!
-    program=$(timeout 20 head -n 1 "$root/started") || fail "the program did not start"
-    kill -TERM "$launcher"
-    status=0 && wait "$launcher" || status=$?
-    check "$status" 143 "exit status"
-    feed=$(cut -d' ' -f1 "$root/feed.txt")
-    ! kill -0 "$program" 2> /dev/null && ! kill -0 "$feed" 2> /dev/null || fail "a process outlived it"
     ;;
   *)
     echo "unknown case $case"
