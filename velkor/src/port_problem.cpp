@@ -69,7 +69,9 @@ std::string conf(const PortFailure& f) {
 // " en /dev/ttyS0" where the device is not the port itself.
 std::string onDevice(const PortFailure& f, std::string_view preposition) {
   if (f.device.empty() || f.device == f.port) return {};
-  return " " + std::string(preposition) + (preposition.empty() ? "" : " ") + echoText(f.device);
+  std::string out(" ");
+  if (!preposition.empty()) out.append(preposition).append(" ");
+  return out + echoText(f.device);
 }
 
 std::string noDevice(const PortFailure& f) {
