@@ -4,6 +4,7 @@
 // name, the local time and a way to be asked to stop. Text is UTF-8 throughout; on Windows it
 // goes to the system as UTF-16.
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -37,8 +38,16 @@ SmallFile readSmallFile(const std::filesystem::path& file, std::size_t maxBytes)
 // dangling link); empty, or the system's reason.
 std::string createNewFile(const std::filesystem::path& file, std::string_view bytes);
 
-// Opens a file for appending bytes; nullptr with errno's description in error when it cannot.
-std::FILE* openForAppend(const std::filesystem::path& file, std::string& error);
+// A file appended to as settings files are opened: looked at first, its last name never
+// followed when it is a link, never opened in a way that can block (a FIFO) or do something
+// (a device), a regular file only; made when missing. kNoFile with the reason in error.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+FileHandle openPlainForAppend(const std::filesystem::path& file, std::string& error);
+// All of bytes at the end of the file, or the system's reason (a full disk); written tells how
+// many went before it failed.
+std::string appendToFile(FileHandle file, std::string_view bytes, std::size_t& written);
+void closeFile(FileHandle file);
 
 std::tm localTime(std::time_t when);
 

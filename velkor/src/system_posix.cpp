@@ -116,10 +116,54 @@ std::string createNewFile(const std::filesystem::path& file, std::string_view by
   return error;
 }
 
-std::FILE* openForAppend(const std::filesystem::path& file, std::string& error) {
-  std::FILE* f = std::fopen(file.c_str(), "ae");
-  if (!f) error = std::strerror(errno);
-  return f;
+FileHandle openPlainForAppend(const std::filesystem::path& file, std::string& error) {
+  struct stat st {};
+  // Looked at first: opening a device can already do something, and a FIFO without a reader
+  // would hold the engine.
+  if (::lstat(file.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      error = "un enlace, a través del que nunca se escribe";
+      return kNoFile;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      error = kindOf(st.st_mode);
+      return kNoFile;
+    }
+  } else if (errno != ENOENT) {
+    error = std::strerror(errno);
+    return kNoFile;
+  }
+  const int fd =
+      ::open(file.c_str(),
+             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = errno == ELOOP ? "un enlace, a través del que nunca se escribe" : std::strerror(errno);
+    return kNoFile;
+  }
+  // Swapped for something else since the look.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    error = kindOf(st.st_mode);
+    return kNoFile;
+  }
+  return fd;
+}
+
+std::string appendToFile(FileHandle file, std::string_view bytes, std::size_t& written) {
+  written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n =
+        ::write(static_cast<int>(file), bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::strerror(errno);
+    if (n == 0) return "no se escribió nada";
+    written += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+void closeFile(FileHandle file) {
+  if (file != kNoFile) ::close(static_cast<int>(file));
 }
 
 std::tm localTime(std::time_t when) {

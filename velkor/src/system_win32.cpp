@@ -161,10 +161,56 @@ std::string createNewFile(const std::filesystem::path& file, std::string_view by
   return error;
 }
 
-std::FILE* openForAppend(const std::filesystem::path& file, std::string& error) {
-  std::FILE* f = _wfopen(file.c_str(), L"ab");
-  if (!f) error = std::strerror(errno);
-  return f;
+FileHandle openPlainForAppend(const std::filesystem::path& file, std::string& error) {
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      error = "un enlace, a través del que nunca se escribe";
+      return kNoFile;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      error = "una carpeta";
+      return kNoFile;
+    }
+  } else if (const DWORD why = GetLastError(); why != ERROR_FILE_NOT_FOUND) {
+    error = systemReason(why);
+    return kNoFile;
+  }
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, never what it points to.
+  const HANDLE h = CreateFileW(
+      file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = systemReason(GetLastError());
+    return kNoFile;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  // A pipe or a device (NUL, CON, COM1) could block or do something; a link is not followed.
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    CloseHandle(h);
+    error = "algo que no es un archivo";
+    return kNoFile;
+  }
+  return reinterpret_cast<FileHandle>(h);
+}
+
+std::string appendToFile(FileHandle file, std::string_view bytes, std::size_t& written) {
+  written = 0;
+  while (written < bytes.size()) {
+    DWORD n = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(file), bytes.data() + written,
+                   static_cast<DWORD>(bytes.size() - written), &n, nullptr)) {
+      return systemReason(GetLastError());
+    }
+    if (n == 0) return "no se escribió nada";
+    written += n;
+  }
+  return {};
+}
+
+void closeFile(FileHandle file) {
+  if (file != kNoFile) CloseHandle(reinterpret_cast<HANDLE>(file));
 }
 
 std::tm localTime(std::time_t when) {

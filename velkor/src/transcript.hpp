@@ -1,28 +1,49 @@
 #pragma once
 
-#include <cstdio>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace velkor {
 
-// One line per received line: "HH:MM:SS.mmm<TAB>line<TAB>what the engine did". Flushed per
-// line so the file can be read while the engine runs.
+// One line per received line: "HH:MM:SS.mmm<TAB>line<TAB>what the engine did". A thread of its
+// own writes the lines, so a slow disk never holds the engine: a line is normally in the file
+// before its reply goes out, but once a write takes longer than kPatience nobody waits for
+// the writer until it has caught up, and lines it cannot take (a queue past kMaxQueuedBytes, a
+// full disk) are dropped and counted. The file marks each gap with the number lost there, and
+// standard error says once that lines were lost.
 class Transcript {
  public:
-  Transcript() = default;
+  static constexpr std::chrono::milliseconds kPatience{250};
+  static constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;
+
+  // Writes what it is given to the transcript: empty, or why it could not.
+  using Writer = std::function<std::string(std::string_view bytes)>;
+  // warn hears the once-only line about lost lines (standard error when empty).
+  explicit Transcript(std::function<void(const std::string&)> warn = {});
   Transcript(const Transcript&) = delete;
   Transcript& operator=(const Transcript&) = delete;
+  // Writes what waits, unless the writer is stuck.
   ~Transcript();
 
-  // Appends to the file; returns an empty string or the reason it could not.
+  // Appends to the file, opened as velkor.conf is (a regular file only, never through a link,
+  // never blocking); returns an empty string or the reason it could not.
   std::string open(const std::filesystem::path& file);
-  bool enabled() const { return file_ != nullptr; }
+  // Writes through write instead of a file.
+  void open(Writer write);
+  bool enabled() const;
   void record(std::string_view received, std::string_view action);
+  // Lines lost so far.
+  std::uint64_t lost() const;
 
  private:
-  std::FILE* file_ = nullptr;
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace velkor
