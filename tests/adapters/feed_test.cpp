@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "../dde/feed_clients.hpp"
 #include "form/form1.hpp"
 #include "gpredict_replay.hpp"
 #include "platform/qt/dbus_tracker_link.hpp"
@@ -127,12 +131,49 @@ TEST_F(FeedProgramTest, RefusesNonsenseArguments) {
       {"--pass", "--duration", "nan"},
       {"--pass", "--start", "9999"},
       {"--once", "X", "--service", "bad name"},
+      {"--file", "/tmp"},
+      {"--file", "/dev/urandom"},
+      {"--file", "/dev/zero"},
   };
   for (const QStringList& args : cases) {
     rival.start(QStringLiteral(FEED_PATH), args);
     ASSERT_TRUE(rival.waitForFinished(5000)) << args.join(' ').toStdString();
     EXPECT_NE(rival.exitCode(), 0) << args.join(' ').toStdString();
+    // Neither a folder nor a device is read as records.
+    EXPECT_TRUE(args.size() != 2 || args[0] != "--file" || rival.exitCode() == 2);
     EXPECT_FALSE(rival.readAllStandardError().isEmpty()) << args.join(' ').toStdString();
+  }
+}
+
+// A NUL would cut a record short (a 14,595 Hz downlink for "DN14595\0..."),
+// and an endless line would grow without end: neither is published whole,
+// and a 64 MB line costs no more than its bytes.
+TEST_F(FeedProgramTest, ALineHoldingANulOrPastItsCapIsNeverPublishedWhole) {
+  QTemporaryDir dir;
+  const std::string nul("SNAO-07 DN14595\0 UP435000000\n", 29), last = "SNAO-07 DN145950000\n";
+  const struct {
+    QStringList args;
+    std::string bytes;  // the file's, and standard input's
+  } cases[] = {
+      {{"--stdin"}, nul + std::string(64 << 20, 'X') + "\n" + last},
+      {{"--file", dir.filePath("r.txt"), "--interval", "1"},
+       nul + std::string(1 << 20, 'X') + "\n" + last},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front().toStdString());
+    std::ofstream(dir.filePath("r.txt").toStdString(), std::ios::binary) << c.bytes;
+    feed.start(QStringLiteral(FEED_PATH), QStringList(c.args) << "--exit-at-end");
+    ASSERT_TRUE(feed.waitForStarted(5000));
+    feed.write(c.bytes.data(), static_cast<qint64>(c.bytes.size()));
+    feed.closeWriteChannel();
+    ASSERT_TRUE(test::PumpUntil(
+        pump, [&] { return feed.state() == QProcess::NotRunning; }, 60000 * test::kSlowdown));
+    EXPECT_EQ(feed.exitCode(), 0);
+    const QByteArray want = QByteArray(64 * 1024, 'X') + "\n" + last.c_str();
+    EXPECT_TRUE(feed.readAllStandardOutput() == want);
+    const QByteArray err = feed.readAllStandardError();
+    EXPECT_TRUE(err.contains("left out a line holding a NUL")) << err.toStdString();
+    EXPECT_TRUE(err.contains("a line of more than 64 KiB: the rest of it dropped"));
   }
 }
 
@@ -270,6 +311,71 @@ TEST_F(GpredictFeedTest, BadClientsAreToldOfAndTheFeedGoesOn) {
   ASSERT_TRUE(rival.waitForFinished(5000));
   EXPECT_EQ(rival.exitCode(), 2);
   EXPECT_NE(rival.readAllStandardError().indexOf("cannot listen on 127.0.0.1:"), -1);
+}
+
+// What stands where Gpredict keeps a file is looked at before it is opened:
+// a FIFO, a device or an endless file is skipped with a line saying so, the
+// feed answers at once, and SIGTERM ends it.
+TEST_F(GpredictFeedTest, WhatIsNoGpredictFileIsSkippedAndTheFeedStillEnds) {
+  const struct {
+    const char* file;  // of satellite 1
+    const char* kind;  // "fifo", "dir", "big", or a device to link to
+    const char* why;
+  } cases[] = {
+      {"trsp/1.trsp", "fifo", "a FIFO"},
+      {"satdata/1.sat", "fifo", "a FIFO"},
+      {"trsp/1.trsp", "/dev/zero", "a device"},
+      {"satdata/1.sat", "/dev/urandom", "a device"},
+      {"trsp/1.trsp", "big", "larger than 1024 KiB"},
+      {"satdata/1.sat", "dir", "a folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.kind);
+    QTemporaryDir dir;
+    const std::filesystem::path config = dir.path().toStdString(), file = config / c.file;
+    for (const std::string n : {"1", "2"}) {
+      std::filesystem::create_directories(config / "satdata");
+      std::filesystem::create_directories(config / "trsp");
+      std::ofstream(config / "trsp" / (n + ".trsp"))
+          << "[FM]\nDOWN_LOW=43" << n << "000000\nMODE=FM\n";
+      std::ofstream(config / "satdata" / (n + ".sat")) << "[Satellite]\nNAME=SAT" << n << "\n";
+    }
+    std::filesystem::remove(file);
+    if (c.kind == std::string("fifo")) {
+      ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    } else if (c.kind == std::string("dir")) {
+      std::filesystem::create_directory(file);
+    } else if (c.kind == std::string("big")) {
+      std::ofstream(file) << "[FM]\nDOWN_LOW=435000000\n" << std::string(2 << 20, '#') << "\n";
+    } else {
+      std::filesystem::create_symlink(c.kind, file);
+    }
+    const quint16 port = FreePort();
+    ASSERT_EQ(
+        StartFeed(feed, {"--gpredict", QString::number(port), "--gpredict-config", dir.path()})
+            .rfind("answering", 0),
+        0u);
+    QTcpSocket gpredict;
+    ASSERT_TRUE(Connect(gpredict, port));
+    EXPECT_EQ(Ask(gpredict, "F 432000000"), "RPRT 0\n");
+    ASSERT_TRUE(test::PumpUntil(pump, [&] { return feed.canReadLine(); }));
+    EXPECT_EQ(feed.readLine().toStdString(), "SNSAT2 DN432000000 DMFM\n");
+    EXPECT_NE(Stderr().find("skipped " + file.string() + ": " + c.why), std::string::npos);
+    feed.terminate();
+    ASSERT_TRUE(feed.waitForFinished(5000));
+    EXPECT_EQ(feed.exitStatus(), QProcess::NormalExit);
+  }
+}
+
+// Every answer reaches a client that pipelines its reads, one that ends its
+// side once it has sent, and one that comes back the moment it left.
+TEST_F(GpredictFeedTest, EveryClientGetsEveryAnswer) {
+  const quint16 port = FreePort();
+  ASSERT_TRUE(StartGpredict({"--gpredict", QString::number(port)}));
+  test::ExpectEveryClientGetsEveryAnswer(port);
+  const std::string err = Stderr();
+  EXPECT_EQ(err.find("closed"), std::string::npos) << err;
+  EXPECT_EQ(err.find("turned away"), std::string::npos) << err;
 }
 
 // ---- the synthetic pass, without a bus ----

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "feed_clients.hpp"
 #include "gpredict_replay.hpp"
 #include "platform/win32/dde/dde_text.hpp"
 #include "platform/win32/dde/dde_tracker_link.hpp"
@@ -85,6 +86,15 @@ class Client {
   bool connected_ = false;
 };
 
+// The next record the feed printed; what it tells on standard error comes
+// in line with them.
+std::string NextRecord(test::Feed& feed) {
+  std::string line;
+  while ((line = feed.NextLine()).rfind("pasotune-feed: ", 0) == 0) {
+  }
+  return line;
+}
+
 TEST(FeedGpredict, EveryTranscriptOverWinsockToTheDdeLink) {
   const Winsock winsock;
   for (const char* name : test::kGpredictTranscripts) {
@@ -115,14 +125,14 @@ TEST(FeedGpredict, EveryTranscriptOverWinsockToTheDdeLink) {
       EXPECT_EQ(gpredict.Line(), needed) << e.command;
       test::PumpFor(0);
       if (printed == 0 && (e.command[0] == 'F' || e.command[0] == 'I')) {
-        ASSERT_EQ(feed.NextLine() + "\r\n", plan.records.front());
+        ASSERT_EQ(NextRecord(feed) + "\r\n", plan.records.front());
         ++printed;
         link.Open("Orbitron", "Tracking", "TrackingData",
                   [&got](const std::string& t) { got.push_back(t); });
       }
     }
     for (; printed < plan.records.size(); ++printed) {
-      EXPECT_EQ(feed.NextLine() + "\r\n", plan.records[printed]);
+      EXPECT_EQ(NextRecord(feed) + "\r\n", plan.records[printed]);
     }
     EXPECT_TRUE(test::PumpUntil([&] { return test::InOrderEndingWithTheLast(got, plan.records); }))
         << got.size() << " got, the last: " << (got.empty() ? "" : got.back());
@@ -154,6 +164,26 @@ TEST(FeedGpredict, ASecondClientIsToldAndClosedAndTheFirstGoesOn) {
   EXPECT_EQ(first.Line(), "145950000\n");
   EXPECT_NE(feed.NextLine().find("more than 256 bytes"), std::string::npos);
   feed.Quit();
+  EXPECT_EQ(feed.WaitForExit(), 0);
+}
+
+// Every answer reaches a client that pipelines its reads, one that ends its
+// side once it has sent, and one that comes back the moment it left.
+TEST(FeedGpredict, EveryClientGetsEveryAnswer) {
+  const Winsock winsock;
+  const int port = FreePort();
+  test::Feed feed;
+  ASSERT_TRUE(feed.Start({L"--gpredict", std::to_wstring(port), L"--gpredict-config",
+                          (kData / "nowhere").wstring(), L"--name", L"AO-07"}));
+  for (std::string line; (line = feed.NextLine()).rfind("answering", 0) != 0;) {
+    ASSERT_FALSE(line.empty()) << "never answered";
+  }
+  test::ExpectEveryClientGetsEveryAnswer(port);
+  feed.Quit();
+  for (std::string line; !(line = feed.NextLine(3000)).empty() || feed.Running();) {
+    EXPECT_EQ(line.find("closed"), std::string::npos) << line;
+    EXPECT_EQ(line.find("turned away"), std::string::npos) << line;
+  }
   EXPECT_EQ(feed.WaitForExit(), 0);
 }
 

@@ -99,13 +99,18 @@ TEST(FeedProgram, RefusesNonsenseAndASecondPublisher) {
       {L"--pass", L"--start", L"9999"},
       {L"--once", L"X", L"--service", L""},
       {L"--once", L"SNAO-07", L"DN145950000"},
+      {L"--file", L"Z:\\tmp"},
+      {L"--file", L"NUL"},
   };
   for (const auto& args : cases) {
     std::string line;
     for (const std::wstring& a : args) line += dde::Narrow(a) + " ";
     test::Feed bad;
     ASSERT_TRUE(bad.Start(args)) << line;
-    EXPECT_GT(bad.WaitForExit(), 0) << line;
+    const long code = bad.WaitForExit();
+    EXPECT_GT(code, 0) << line;
+    // Neither a folder nor a device is read as records.
+    EXPECT_TRUE(args.size() != 2 || args[0] != L"--file" || code == 2) << line;
     EXPECT_NE(bad.NextLine(1000).find("pasotune-feed: "), std::string::npos) << line;
   }
 
@@ -117,6 +122,26 @@ TEST(FeedProgram, RefusesNonsenseAndASecondPublisher) {
   EXPECT_NE(rival.NextLine(1000).find("Orbitron|Tracking is already published"), std::string::npos);
   first.Quit();
   EXPECT_EQ(first.WaitForExit(), 0);
+}
+
+// A NUL would cut a record short, and an endless line would grow without
+// end: neither is published whole from standard input, read on a thread of
+// its own here.
+TEST(FeedProgram, AStdinLineHoldingANulOrPastItsCapIsNeverPublishedWhole) {
+  test::Feed feed;
+  ASSERT_TRUE(feed.Start({L"--stdin", L"--exit-at-end"}));
+  feed.Write(std::string("SNAO-07 DN14595\0 UP435000000\n", 29));
+  feed.Write(std::string(1 << 20, 'X') + "\nSNAO-07 DN145950000\n");
+  feed.CloseInput();
+  Texts records, told;  // told on standard error, which comes in line with the records
+  for (std::string line; !(line = feed.NextLine(3000)).empty() || feed.Running();) {
+    if (!line.empty()) (line.rfind("pasotune-feed: ", 0) == 0 ? told : records).push_back(line);
+  }
+  EXPECT_EQ(feed.WaitForExit(), 0);
+  EXPECT_TRUE(records == (Texts{std::string(64 * 1024, 'X'), "SNAO-07 DN145950000"}));
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_NE(told[0].find("left out a line holding a NUL"), std::string::npos) << told[0];
+  EXPECT_NE(told[1].find("a line of more than 64 KiB: the rest of it dropped"), std::string::npos);
 }
 
 TEST(FeedProgram, FileRecordsAndThePassArriveInOrderThenItEnds) {

@@ -1,16 +1,14 @@
 #include "feed_options.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
+#include <utility>
 
+#include "plain_file.hpp"
 #include "tracker_record.hpp"
 
 namespace pasotune::feed {
@@ -33,7 +31,7 @@ constexpr OptionInfo kOptions[] = {
     {"modes", "down,up", "Downlink and uplink modes of the pass (FM,FM)."},
     {"duration", "s", "AOS to LOS in seconds of the pass (600)."},
     {"start", "s", "Seconds after AOS to begin the pass at (0)."},
-    {"speed", "N", "Speed-up factor of the pass (1)."},
+    {"speed", "N", "Speed-up factor of the pass, 0.01 to 1000 (1)."},
     {"once", "record", "Publish this one record and stay until ended."},
     {"stdin", "", "Publish each line read from standard input as it arrives."},
     {"gpredict", "port", "Answer Gpredict's radio on 127.0.0.1:port (4532), F down, I up.", true},
@@ -95,6 +93,22 @@ std::optional<T> Number(std::string_view text) {
 Parsed Complaint(std::string why) {
   return {std::nullopt, 1, std::move(why)};
 }
+
+// A value the feed will not work with, as opposed to a command line it
+// cannot read.
+Parsed Refusal(std::string why) {
+  return {std::nullopt, 2, std::move(why)};
+}
+
+// Only what a record carries as given: the record never says what the user
+// did not.
+bool IsRecordNameAsIs(std::string_view name) {
+  return RecordName(name) == name;
+}
+
+constexpr std::string_view kNameRule =
+    "printable text of at most 64 bytes, without double quotes or blanks at the ends";
+constexpr std::string_view kModeRule = "letters, digits and '-', at most 16";
 
 }  // namespace
 
@@ -168,9 +182,9 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
       const std::optional<int> port =
           text.empty() && role == Role::kDuplex ? std::optional<int>(4532) : Number<int>(text);
       if (!port || *port < 1 || *port > 65535)
-        return Complaint("--" + std::string(option) + " wants a TCP port from 1 to 65535");
+        return Refusal("--" + std::string(option) + " wants a TCP port from 1 to 65535");
       for (const GpredictPort& other : o.gpredictPorts) {
-        if (other.port == *port) return Complaint("each Gpredict radio needs a port of its own");
+        if (other.port == *port) return Refusal("each Gpredict radio needs a port of its own");
       }
       o.gpredictPorts.push_back({role, *port});
     }
@@ -178,10 +192,13 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
     if (has("name")) o.name = value("name", "");
     if (has("down-mode")) o.downMode = value("down-mode", "");
     if (has("up-mode")) o.upMode = value("up-mode", "");
-    for (const std::optional<std::string>* given : {&o.name, &o.downMode, &o.upMode}) {
-      if (*given && (given->value().empty() ||
-                     (given != &o.name && given->value().find(' ') != std::string::npos))) {
-        return Complaint("--name, --down-mode and --up-mode want a value (modes without blanks)");
+    if (o.name && !IsRecordNameAsIs(*o.name))
+      return Refusal("--name wants " + std::string(kNameRule) + ", not '" + Shown(*o.name) + "'");
+    for (const auto& [option, mode] :
+         {std::pair{"--down-mode", &o.downMode}, std::pair{"--up-mode", &o.upMode}}) {
+      if (*mode && !IsRecordMode(**mode)) {
+        return Refusal(std::string(option) + " wants a mode of " + std::string(kModeRule) +
+                       ", not '" + Shown(**mode) + "'");
       }
     }
   } else if (has("stdin")) {
@@ -193,31 +210,34 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
     o.mode = Mode::kFile;
     o.file = value("file", "");
     const std::optional<int> interval = Number<int>(value("interval", "1000"));
-    if (!interval || *interval < 1)
-      return Complaint("--interval wants a whole number of ms above 0");
+    if (!interval || *interval < 1) return Refusal("--interval wants a whole number of ms above 0");
     o.intervalMs = *interval;
   } else {
     o.mode = Mode::kPass;
     o.pass.name = value("name", "SO-50");
+    if (!IsRecordNameAsIs(o.pass.name))
+      return Refusal("--name wants " + std::string(kNameRule) + ", not '" + Shown(o.pass.name) +
+                     "'");
     const std::string modes = value("modes", "FM,FM");
     const std::size_t comma = modes.find(',');
-    if (comma == std::string::npos || comma == 0 || comma + 1 == modes.size() ||
-        modes.find(',', comma + 1) != std::string::npos) {
-      return Complaint("--modes wants two modes, downlink first: USB,LSB");
+    if (comma == std::string::npos || !IsRecordMode(modes.substr(0, comma)) ||
+        !IsRecordMode(modes.substr(comma + 1))) {
+      return Refusal("--modes wants two modes, downlink first (USB,LSB), each of " +
+                     std::string(kModeRule));
     }
     o.pass.downMode = modes.substr(0, comma);
     o.pass.upMode = modes.substr(comma + 1);
     const std::optional<double> duration = Number<double>(value("duration", "600"));
     if (!duration || !std::isfinite(*duration) || *duration < 1)
-      return Complaint("--duration wants seconds, at least 1");
+      return Refusal("--duration wants seconds, at least 1");
     o.pass.durationS = *duration;
     const std::optional<double> start = Number<double>(value("start", "0"));
     if (!start || !std::isfinite(*start) || *start < 0 || *start > *duration)
-      return Complaint("--start must lie within the pass");
+      return Refusal("--start must lie within the pass");
     o.startS = *start;
     const std::optional<double> speed = Number<double>(value("speed", "1"));
-    if (!speed || !std::isfinite(*speed) || *speed <= 0 || *speed > 1000)
-      return Complaint("--speed wants a factor from 0 to 1000");
+    if (!speed || !(*speed >= kMinSpeed && *speed <= kMaxSpeed))
+      return Refusal("--speed wants a factor from 0.01 to 1000");
     o.speed = *speed;
   }
   return {o, 0, {}};
@@ -243,17 +263,27 @@ Records MakeRecords(const Options& o) {
       r.next = once(WithLineEnd(o.once));
       break;
     case Mode::kFile: {
-      const std::u8string path(o.file.begin(), o.file.end());
-      std::ifstream in(std::filesystem::path(path), std::ios::binary);
-      if (!in) {
-        r.error = "cannot read " + o.file + ": " + std::strerror(errno);
+      PlainFile file(std::filesystem::path(std::u8string(o.file.begin(), o.file.end())));
+      if (!file.IsOpen()) {
+        r.error = "cannot read " + o.file + ": " + file.Why();
         return r;
       }
       LineSplitter lines;
-      std::vector<std::string> records =
-          lines.Add(std::string(std::istreambuf_iterator<char>(in), {}));
-      if (std::optional<std::string> last = lines.Finish()) records.push_back(std::move(*last));
-      std::erase_if(records, [](const std::string& record) { return record.empty(); });
+      std::vector<std::string> records;
+      const auto keep = [&records](std::string line) {
+        if (!line.empty()) records.push_back(std::move(line));
+      };
+      std::vector<char> buffer(64 * 1024);
+      for (long n; (n = file.Read(buffer.data(), buffer.size())) != 0;) {
+        if (n < 0) {
+          r.error = "cannot read " + o.file + ": " + file.Why();
+          return r;
+        }
+        for (std::string& line : lines.Add(std::string_view(buffer.data(), std::size_t(n)))) {
+          keep(std::move(line));
+        }
+      }
+      if (std::optional<std::string> last = lines.Finish()) keep(std::move(*last));
       if (records.empty()) {
         r.error = o.file + " holds no records";
         return r;
@@ -269,8 +299,11 @@ Records MakeRecords(const Options& o) {
       };
       break;
     }
-    case Mode::kPass:
-      r.periodMs = std::max(1, static_cast<int>(1000 / o.speed));
+    case Mode::kPass: {
+      // Within 1 ms and 100 s whatever the speed, so the int cannot overflow.
+      const double ms = 1000 / o.speed;
+      r.periodMs = ms > 1 ? static_cast<int>(std::min(ms, 1000 / kMinSpeed)) : 1;
+    }
       r.next = [p = o.pass, t = o.startS, again = o.loop,
                 separator]() mutable -> std::optional<std::string> {
         if (t > p.durationS) {
@@ -286,24 +319,43 @@ Records MakeRecords(const Options& o) {
   return r;
 }
 
+LineSplitter::LineSplitter(std::function<void(const std::string&)> tell) : tell_(std::move(tell)) {}
+
 std::vector<std::string> LineSplitter::Add(std::string_view bytes) {
-  pending_.append(bytes);
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
-    std::string line = pending_.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
+  // Only the new bytes are searched, and a line holds at most the cap.
+  while (!bytes.empty()) {
+    const std::size_t lf = bytes.find('\n');
+    const std::string_view part = bytes.substr(0, lf);
+    bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
+    if (!cut_) {
+      const std::size_t room = kMaxLineBytes - pending_.size();
+      pending_.append(part.substr(0, room));
+      if (part.size() > room) {
+        cut_ = true;
+        tell_("a line of more than " + std::to_string(kMaxLineBytes / 1024) +
+              " KiB: the rest of it dropped: " + Shown(pending_));
+      }
+    }
+    if (lf == std::string_view::npos) break;
+    if (std::optional<std::string> line = Take()) lines.push_back(std::move(*line));
   }
-  pending_.erase(0, start);
   return lines;
 }
 
 std::optional<std::string> LineSplitter::Finish() {
   if (pending_.empty()) return std::nullopt;
-  std::string line = std::move(pending_);
-  pending_.clear();
-  if (line.back() == '\r') line.pop_back();
+  return Take();
+}
+
+std::optional<std::string> LineSplitter::Take() {
+  std::string line = std::exchange(pending_, {});
+  cut_ = false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.find('\0') != std::string::npos) {
+    tell_("left out a line holding a NUL, which would cut its record short: " + Shown(line));
+    return std::nullopt;
+  }
   return line;
 }
 

@@ -23,6 +23,11 @@ struct GpredictPort {
   bool operator==(const GpredictPort&) const = default;
 };
 
+// A pass at 1000 times real time is one record a millisecond; at 0.01 one
+// every 100 s.
+inline constexpr double kMinSpeed = 0.01;
+inline constexpr double kMaxSpeed = 1000;
+
 struct Options {
   Mode mode = Mode::kOnce;
   std::string file;
@@ -43,8 +48,8 @@ struct Options {
 };
 
 // Either the options, or what to print and the status to exit with: 0 with
-// the help text for standard output, otherwise 1 with a complaint for
-// standard error.
+// the help text for standard output, otherwise a complaint for standard
+// error with 1 for a command line it cannot read, 2 for a value it refuses.
 struct Parsed {
   std::optional<Options> options;
   int exitCode = 0;
@@ -70,19 +75,31 @@ struct Records {
   int periodMs = 1000;  // between records
   std::string error;    // why there are none; next is empty then
 };
-// Reads the file of --file; --stdin and --gpredict start with the empty
-// record. Every record ends in CR LF, as the tracker's do.
+// Reads the file of --file (a regular file only); --stdin and --gpredict
+// start with the empty record. Every record ends in CR LF, as the tracker's
+// do.
 Records MakeRecords(const Options& options);
 
-// Whole lines out of bytes as they come, without their CR LF or LF.
+// A record is a few hundred bytes; a line of --file or --stdin is cut here.
+inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
+
+// Whole lines out of bytes as they come, without their CR LF or LF, in time
+// and memory in step with the bytes. A line past kMaxLineBytes is cut there;
+// a line holding a NUL, which would cut the record short for a reader, is
+// left out. Each is told once.
 class LineSplitter {
  public:
+  explicit LineSplitter(std::function<void(const std::string&)> tell = &Tell);
   std::vector<std::string> Add(std::string_view bytes);
   // At the end of the input: the last line, if it had no line end.
   std::optional<std::string> Finish();
 
  private:
+  std::optional<std::string> Take();
+
+  std::function<void(const std::string&)> tell_;
   std::string pending_;
+  bool cut_ = false;
 };
 
 }  // namespace pasotune::feed

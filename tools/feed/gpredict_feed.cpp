@@ -4,8 +4,11 @@
 
 namespace pasotune::feed::gpredict {
 
-Follower::Follower(std::vector<Transponder> transponders, Overrides overrides)
-    : transponders_(std::move(transponders)), overrides_(std::move(overrides)) {
+Follower::Follower(std::vector<Transponder> transponders, Overrides overrides,
+                   std::function<void(const std::string&)> tell)
+    : transponders_(std::move(transponders)),
+      overrides_(std::move(overrides)),
+      tell_(std::move(tell)) {
   fields_.name = overrides_.name;
   fields_.downMode = overrides_.downMode;
   fields_.upMode = overrides_.upMode;
@@ -16,8 +19,20 @@ std::optional<std::string> Follower::Tune(Direction direction, std::int64_t hz) 
   (direction == Direction::kDown ? next.downlinkHz : next.uplinkHz) = hz;
   const Transponder* t = Match(transponders_, next.downlinkHz, next.uplinkHz);
   const Modes modes = t ? RadioModes(*t) : Modes{};
+  // With no transponders at all that was said once at the start.
+  if (!t && !unmatchedTold_ && tell_ && !transponders_.empty()) {
+    std::string where;
+    for (const auto& [key, value] :
+         {std::pair{"DN ", next.downlinkHz}, std::pair{"UP ", next.uplinkHz}}) {
+      if (value) where += (where.empty() ? key : std::string(", ") + key) + std::to_string(*value);
+    }
+    tell_("no transponder in Gpredict's files holds " + where + " Hz: the records name '" +
+          std::string(kNoTransponder) + "' until one does");
+  }
+  unmatchedTold_ = !t;
   next.name = overrides_.name;
   if (!next.name && t && !t->satellite.empty()) next.name = t->satellite;
+  if (!next.name && !t) next.name = std::string(kNoTransponder);
   next.downMode = overrides_.downMode ? overrides_.downMode : modes.down;
   next.upMode = overrides_.upMode ? overrides_.upMode : modes.up;
   if (next == fields_) return std::nullopt;
@@ -36,11 +51,12 @@ Follower FollowerFor(const std::string& configDir, Overrides overrides,
   const auto shown = dir.u8string();
   const std::string where(shown.begin(), shown.end());
   if (all.empty()) {
-    tell("no transponders under " + where + ": the records carry the name and modes given only");
+    tell("no transponders under " + where + ": the records carry no modes but those given, and " +
+         "the name given or '" + std::string(kNoTransponder) + "'");
   } else {
     tell(std::to_string(all.size()) + " transponders from " + where);
   }
-  return Follower(std::move(all), std::move(overrides));
+  return Follower(std::move(all), std::move(overrides), tell);
 }
 
 std::string Describe(Role role, int port) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gpredict_files.hpp"
@@ -19,9 +20,16 @@ struct Overrides {
   std::optional<std::string> name, downMode, upMode;
 };
 
+// The name a record carries while no transponder holds the frequencies, so
+// the window shows it.
+inline constexpr std::string_view kNoTransponder = "sin transpondedor";
+
 class Follower {
  public:
-  Follower(std::vector<Transponder> transponders, Overrides overrides);
+  // tell hears, once each time it happens, that the frequencies left every
+  // transponder.
+  Follower(std::vector<Transponder> transponders, Overrides overrides,
+           std::function<void(const std::string&)> tell = {});
 
   // The new record (CR LF ended) when the frequency changed what is told;
   // nothing otherwise.
@@ -31,7 +39,9 @@ class Follower {
  private:
   std::vector<Transponder> transponders_;
   Overrides overrides_;
+  std::function<void(const std::string&)> tell_;
   RecordFields fields_;
+  bool unmatchedTold_ = false;
 };
 
 // The follower for the transponders under configDir (UTF-8; empty: Gpredict's

@@ -4,16 +4,21 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <system_error>
 #include <utility>
+
+#include "plain_file.hpp"
+#include "tracker_record.hpp"
 
 namespace pasotune::feed::gpredict {
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// Gpredict's own files are a few hundred bytes.
+constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
 std::string_view Trimmed(std::string_view s) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -28,13 +33,12 @@ struct KeyFile {
   std::vector<std::pair<std::string, Group>> groups;  // in the file's order
 };
 
-std::optional<KeyFile> ReadKeyFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+KeyFile ParseKeyFile(std::string_view bytes) {
   KeyFile file;
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::string_view text = Trimmed(line);
+  while (!bytes.empty()) {
+    const std::size_t lf = bytes.find('\n');
+    const std::string_view text = Trimmed(bytes.substr(0, lf));
+    bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
     if (text.empty() || text.front() == '#') continue;
     if (text.front() == '[' && text.back() == ']') {
       file.groups.emplace_back(std::string(text.substr(1, text.size() - 2)), Group{});
@@ -46,6 +50,25 @@ std::optional<KeyFile> ReadKeyFile(const fs::path& path) {
         std::string(Trimmed(text.substr(eq + 1)));
   }
   return file;
+}
+
+std::string Shown(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// The key file at path, or nothing with what is wrong told; a missing file
+// is told only when it must be there.
+std::optional<KeyFile> ReadKeyFile(const fs::path& path, bool mustBeThere,
+                                   std::vector<std::string>& complaints) {
+  const WholeFile file = ReadWholeFile(path, kMaxFileBytes);
+  if (!file.bytes) {
+    if (mustBeThere || !file.missing) {
+      complaints.push_back("skipped " + Shown(path) + ": " + file.why);
+    }
+    return std::nullopt;
+  }
+  return ParseKeyFile(*file.bytes);
 }
 
 std::int64_t Hz(const Group& g, std::string_view key) {
@@ -84,27 +107,36 @@ std::vector<Transponder> ReadTransponders(const fs::path& dir,
   for (fs::directory_iterator it(dir / "trsp", ec), end; !ec && it != end; it.increment(ec)) {
     const fs::path& p = it->path();
     if (p.extension() != ".trsp") continue;
-    const std::string stem = p.stem().string();
+    const std::u8string stem8 = p.stem().u8string();
+    const std::string stem(stem8.begin(), stem8.end());
     long catnr = 0;
     const auto [last, bad] = std::from_chars(stem.data(), stem.data() + stem.size(), catnr);
     if (bad != std::errc() || last != stem.data() + stem.size()) continue;
     files.emplace_back(catnr, p);
   }
-  if (ec) complaints.push_back("cannot read " + (dir / "trsp").string() + ": " + ec.message());
+  if (ec) complaints.push_back("cannot read " + Shown(dir / "trsp") + ": " + ec.message());
   std::sort(files.begin(), files.end());
 
   std::vector<Transponder> all;
   for (const auto& [catnr, path] : files) {
-    const std::optional<KeyFile> trsp = ReadKeyFile(path);
-    if (!trsp) {
-      complaints.push_back("cannot read " + path.string());
-      continue;
-    }
+    const std::optional<KeyFile> trsp = ReadKeyFile(path, true, complaints);
+    if (!trsp) continue;
     std::string satellite;
-    if (const auto sat = ReadKeyFile(dir / "satdata" / (std::to_string(catnr) + ".sat"))) {
+    const fs::path satPath = dir / "satdata" / (std::to_string(catnr) + ".sat");
+    if (const auto sat = ReadKeyFile(satPath, false, complaints)) {
       for (const auto& [name, group] : sat->groups) {
         if (const auto it = group.find("NAME"); it != group.end()) satellite = it->second;
       }
+    }
+    // Names come from files fetched from the internet: only what a record
+    // can carry goes on.
+    if (!satellite.empty()) {
+      const std::string carried = RecordName(satellite).value_or("");
+      if (carried != satellite) {
+        complaints.push_back("the NAME in " + Shown(satPath) +
+                             " holds what a record cannot: " + "published as '" + carried + "'");
+      }
+      satellite = carried;
     }
     for (const auto& [name, group] : trsp->groups) {
       Transponder t;

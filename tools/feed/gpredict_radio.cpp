@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+#include "tracker_record.hpp"
+
 namespace pasotune::feed::gpredict {
 
 namespace {
@@ -97,25 +99,6 @@ std::optional<std::int64_t> Hertz(std::string_view text) {
   if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   if (!std::isfinite(hz) || hz < 0 || hz > 1e12) return std::nullopt;
   return std::llround(hz);
-}
-
-// What a line can show of itself on standard error: printable ASCII only,
-// and not too much of it.
-std::string Shown(std::string_view line) {
-  std::string out;
-  for (const char c : line.substr(0, 40)) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u < 0x7F) {
-      out += c;
-    } else {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    }
-  }
-  if (line.size() > 40) out += "...";
-  return out;
 }
 
 }  // namespace
@@ -241,6 +224,48 @@ Session::Output Session::Answer(std::string_view line) {
       return {{}, true};
   }
   return {std::string(kUnavailable)};
+}
+
+Conversation::Conversation(Role role, RadioMemory& memory,
+                           std::function<void(Direction, std::int64_t)> tuned,
+                           std::function<void(const std::string&)> complain, Clock::time_point now)
+    : session_(role, memory, std::move(tuned), std::move(complain)), lastProgress_(now) {}
+
+void Conversation::Received(std::string_view bytes, Clock::time_point now) {
+  lastProgress_ = now;
+  if (Ending()) return;
+  Session::Output out = session_.Receive(bytes);
+  out_ += out.reply;
+  quit_ = out.end;
+}
+
+void Conversation::InputEnded() {
+  if (!quit_) session_.Closed();
+  inputEnded_ = true;
+}
+
+void Conversation::Sent(std::size_t bytes, Clock::time_point now) {
+  if (bytes == 0) return;
+  lastProgress_ = now;
+  sent_ += bytes;
+  // Dropped from the front only now and then, so sending stays linear.
+  if (sent_ == out_.size()) {
+    out_.clear();
+    sent_ = 0;
+  } else if (sent_ > kMaxUnsent) {
+    out_.erase(0, sent_);
+    sent_ = 0;
+  }
+}
+
+std::optional<Conversation::Clock::time_point> Conversation::GiveUpAt() const {
+  if (Unsent().empty() || WantsInput()) return std::nullopt;
+  return lastProgress_ + kPatience;
+}
+
+std::string GaveUp(int port) {
+  return "a client on port " + std::to_string(port) + " took none of its answers for " +
+         std::to_string(Conversation::kPatience.count()) + " s: closed";
 }
 
 }  // namespace pasotune::feed::gpredict

@@ -5,6 +5,7 @@
 // No sockets here: the feed's main loops carry the bytes.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -67,5 +68,53 @@ class Session {
   bool overlong_ = false;  // the line in progress went past kMaxLineBytes
   bool ended_ = false;
 };
+
+// One client's connection without the socket: what to read, what to send and
+// when to close, the same for the feed's POSIX and Winsock ports. A client
+// may send many commands before it reads an answer, and may end its side
+// (a half-close) before it has read them all.
+class Conversation {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // Past this many unsent answers the client is not read from until it takes
+  // some: flow control instead of a pile.
+  static constexpr std::size_t kMaxUnsent = 64 * 1024;
+  // A client whose answers wait this long without it taking any is let go,
+  // so it cannot hold the port.
+  static constexpr std::chrono::seconds kPatience{10};
+  // What a port reads of a client at once.
+  static constexpr std::size_t kReadBytes = 4096;
+
+  Conversation(Role role, RadioMemory& memory, std::function<void(Direction, std::int64_t)> tuned,
+               std::function<void(const std::string&)> complain, Clock::time_point now);
+
+  // Whether to read more of the client now.
+  bool WantsInput() const { return !Ending() && Unsent().size() <= kMaxUnsent; }
+  void Received(std::string_view bytes, Clock::time_point now);
+  // The client sent all it will: what it sent is answered, then closed.
+  void InputEnded();
+  std::string_view Unsent() const { return std::string_view(out_).substr(sent_); }
+  void Sent(std::size_t bytes, Clock::time_point now);
+  // q, or the end of the client's input: no new client until this one is gone.
+  bool Ending() const { return quit_ || inputEnded_; }
+  // Everything answered and sent: close.
+  bool Finished() const { return Ending() && Unsent().empty(); }
+  // When the client is let go unless it takes some answers; nothing while it
+  // does not keep the feed waiting.
+  std::optional<Clock::time_point> GiveUpAt() const;
+  // The connection closed before the end.
+  void Closed() { session_.Closed(); }
+
+ private:
+  Session session_;
+  std::string out_;
+  std::size_t sent_ = 0;
+  bool quit_ = false;
+  bool inputEnded_ = false;
+  Clock::time_point lastProgress_;
+};
+
+// The port is free again once a client has waited too long.
+std::string GaveUp(int port);
 
 }  // namespace pasotune::feed::gpredict

@@ -2,24 +2,18 @@
 
 #include <ws2tcpip.h>
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace pasotune::feed::gpredict {
 
 namespace {
 
+using Clock = Conversation::Clock;
+
 std::string ErrorText(int code) {
   return "Winsock error " + std::to_string(code);
-}
-
-// All of bytes, or false: a client that does not read its answers is let go.
-bool SendAll(SOCKET s, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const int n = send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
-    if (n == SOCKET_ERROR) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
@@ -55,7 +49,7 @@ std::string WinsockRadios::Listen(const GpredictPort& where) {
   address.sin_port = htons(static_cast<u_short>(where.port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
-      listen(s, 4) == SOCKET_ERROR || WSAEventSelect(s, event_, FD_ACCEPT) == SOCKET_ERROR) {
+      listen(s, 8) == SOCKET_ERROR || WSAEventSelect(s, event_, FD_ACCEPT) == SOCKET_ERROR) {
     const int code = WSAGetLastError();
     closesocket(s);
     return "cannot listen on " + what + ": " + ErrorText(code);
@@ -71,15 +65,35 @@ void WinsockRadios::Serve() {
   WSAResetEvent(event_);
   for (Port& p : ports_) {
     WSANETWORKEVENTS news{};
-    if (WSAEnumNetworkEvents(p.listener, nullptr, &news) == 0 && (news.lNetworkEvents & FD_ACCEPT))
-      Accept(p);
-    if (p.client == INVALID_SOCKET) continue;
-    news = {};
-    if (WSAEnumNetworkEvents(p.client, nullptr, &news) == 0 &&
-        (news.lNetworkEvents & (FD_READ | FD_CLOSE))) {
-      Read(p);
+    WSAEnumNetworkEvents(p.listener, nullptr, &news);
+    if (p.client != INVALID_SOCKET) {
+      WSAEnumNetworkEvents(p.client, nullptr, &news);
+      const auto at = p.conversation->GiveUpAt();
+      if (at && *at <= Clock::now()) {
+        tell_(GaveUp(p.where.port));
+        Drop(p);
+      } else {
+        // The client first: one that has just left frees the port for the
+        // one that follows it.
+        Talk(p);
+      }
+    }
+    // Tried whenever the port may take one: a connection left waiting while
+    // the last client ended is announced only once.
+    if (!p.conversation || !p.conversation->Ending()) Accept(p);
+  }
+}
+
+DWORD WinsockRadios::WaitMs() const {
+  DWORD wait = INFINITE;
+  for (const Port& p : ports_) {
+    if (!p.conversation) continue;
+    if (const auto at = p.conversation->GiveUpAt()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*at - Clock::now()).count();
+      wait = std::min(wait, static_cast<DWORD>(std::max<long long>(left, 0)));
     }
   }
+  return wait;
 }
 
 void WinsockRadios::Accept(Port& p) {
@@ -88,41 +102,67 @@ void WinsockRadios::Accept(Port& p) {
     if (s == INVALID_SOCKET) return;  // none waiting
     if (p.client != INVALID_SOCKET) {
       WSAEventSelect(s, nullptr, 0);
-      SendAll(s, kBusyReply);
+      send(s, kBusyReply.data(), static_cast<int>(kBusyReply.size()), 0);
       shutdown(s, SD_BOTH);
       closesocket(s);
       tell_(TurnedAway(p.where.port));
       continue;
     }
-    if (WSAEventSelect(s, event_, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
+    if (WSAEventSelect(s, event_, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
       closesocket(s);
       continue;
     }
     p.client = s;
-    p.session.emplace(p.where.role, p.memory, tuned_, tell_);
+    p.conversation.emplace(p.where.role, p.memory, tuned_, tell_, Clock::now());
     // Bytes that came with the connection are taken now.
-    Read(p);
+    Talk(p);
+    if (p.conversation && p.conversation->Ending()) return;
   }
 }
 
-void WinsockRadios::Read(Port& p) {
-  char buffer[4096];
+void WinsockRadios::Talk(Port& p) {
+  Conversation& c = *p.conversation;
+  char buffer[Conversation::kReadBytes];
+  // At most this much of one client a turn, so a flood cannot keep the loop
+  // from the other ports and from DDE.
+  std::size_t budget = 64 * 1024;
   for (;;) {
-    const int n = recv(p.client, buffer, sizeof buffer, 0);
-    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
-    if (n <= 0) {
-      Drop(p);
-      return;
+    while (!c.Unsent().empty()) {
+      const std::string_view out = c.Unsent();
+      const int n = send(p.client, out.data(), static_cast<int>(out.size()), 0);
+      if (n > 0) {
+        c.Sent(static_cast<std::size_t>(n), Clock::now());
+      } else if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        break;  // FD_WRITE comes when there is room
+      } else {
+        Drop(p);
+        return;
+      }
     }
-    const Session::Output out = p.session->Receive(std::string_view(buffer, n));
-    if (!SendAll(p.client, out.reply)) {
-      tell_("a client on port " + std::to_string(p.where.port) +
-            " does not take its answers: closed");
-      Drop(p);
-      return;
-    }
-    if (out.end) {
+    if (c.Finished()) {
+      // Its answers go before the end, and nothing left unread turns the
+      // close into a reset that could take them with it.
       shutdown(p.client, SD_SEND);
+      while (recv(p.client, buffer, sizeof buffer, 0) > 0) {
+      }
+      Drop(p);
+      return;
+    }
+    if (!c.WantsInput()) return;
+    if (budget == 0) {
+      // More may wait: look again on the next turn of the loop.
+      WSASetEvent(event_);
+      return;
+    }
+    const int n = recv(p.client, buffer, sizeof buffer, 0);
+    if (n > 0) {
+      budget -= std::min(budget, static_cast<std::size_t>(n));
+      c.Received(std::string_view(buffer, static_cast<std::size_t>(n)), Clock::now());
+    } else if (n == 0) {
+      c.InputEnded();
+    } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
+      return;
+    } else {
       Drop(p);
       return;
     }
@@ -130,9 +170,11 @@ void WinsockRadios::Read(Port& p) {
 }
 
 void WinsockRadios::Drop(Port& p) {
-  if (p.session) p.session->Closed();
-  p.session.reset();
+  if (p.conversation) p.conversation->Closed();
+  p.conversation.reset();
   closesocket(std::exchange(p.client, INVALID_SOCKET));
+  // A client that came while this one was ending is taken now.
+  WSASetEvent(event_);
 }
 
 }  // namespace pasotune::feed::gpredict

@@ -30,8 +30,12 @@ class WinsockRadios {
   std::string Listen(const GpredictPort& where);
   // Set whenever a socket has something to take.
   HANDLE Event() const { return event_; }
-  // Takes whatever came: new clients, their bytes, their leaving.
+  // Takes whatever came: new clients, their bytes, their leaving; lets go of
+  // a client that kept its answers waiting too long.
   void Serve();
+  // How long the loop may wait before Serve must look again (INFINITE: until
+  // the event).
+  DWORD WaitMs() const;
 
  private:
   struct Port {
@@ -39,10 +43,11 @@ class WinsockRadios {
     SOCKET listener = INVALID_SOCKET;
     SOCKET client = INVALID_SOCKET;
     RadioMemory memory;
-    std::optional<Session> session;
+    std::optional<Conversation> conversation;
   };
   void Accept(Port& port);
-  void Read(Port& port);
+  // Sends what waits, reads what the client may send now, closes when done.
+  void Talk(Port& port);
   void Drop(Port& port);
 
   Tuned tuned_;

@@ -5,11 +5,9 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QHostAddress>
 #include <QSocketNotifier>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <list>
 #include <memory>
@@ -19,6 +17,7 @@
 
 #include "feed_options.hpp"
 #include "gpredict_feed.hpp"
+#include "gpredict_posix.hpp"
 #include "tracker_publisher.hpp"
 #include "tracker_record.hpp"
 
@@ -45,68 +44,6 @@ bool CatchEndSignals() {
   return ::sigaction(SIGTERM, &sa, nullptr) == 0 && ::sigaction(SIGINT, &sa, nullptr) == 0;
 }
 
-// One port Gpredict drives a radio on: one client at a time, its bytes
-// answered as they come.
-class RadioPort {
- public:
-  static constexpr qint64 kMaxUnreadReplies = 64 * 1024;
-
-  RadioPort(const pasotune::feed::GpredictPort& where,
-            std::function<void(pasotune::feed::gpredict::Direction, std::int64_t)> tuned)
-      : where_(where), tuned_(std::move(tuned)) {
-    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] { Accept(); });
-  }
-  QString Listen() {
-    if (server_.listen(QHostAddress::LocalHost, static_cast<quint16>(where_.port))) return {};
-    return QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
-        .arg(where_.port)
-        .arg(server_.errorString());
-  }
-
- private:
-  void Accept() {
-    while (QTcpSocket* s = server_.nextPendingConnection()) {
-      QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-      if (client_) {
-        s->write(pasotune::feed::gpredict::kBusyReply.data(),
-                 static_cast<qint64>(pasotune::feed::gpredict::kBusyReply.size()));
-        s->disconnectFromHost();
-        Tell(pasotune::feed::gpredict::TurnedAway(where_.port));
-        continue;
-      }
-      client_ = s;
-      session_.emplace(where_.role, memory_, tuned_, &Tell);
-      QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
-        if (s != client_) return;
-        const QByteArray bytes = s->readAll();
-        const auto out = session_->Receive(std::string_view(bytes.constData(), bytes.size()));
-        if (!out.reply.empty()) s->write(out.reply.data(), static_cast<qint64>(out.reply.size()));
-        if (s->bytesToWrite() > kMaxUnreadReplies) {
-          // It asks and never reads: let it go before its answers pile up.
-          Tell("a client on port " + std::to_string(where_.port) +
-               " does not take its answers: closed");
-          s->abort();
-          return;
-        }
-        if (out.end) s->disconnectFromHost();
-      });
-      QObject::connect(s, &QTcpSocket::disconnected, &server_, [this, s] {
-        if (s != client_) return;
-        session_->Closed();
-        session_.reset();
-        client_ = nullptr;
-      });
-    }
-  }
-
-  pasotune::feed::GpredictPort where_;
-  std::function<void(pasotune::feed::gpredict::Direction, std::int64_t)> tuned_;
-  QTcpServer server_;
-  QTcpSocket* client_ = nullptr;
-  pasotune::feed::gpredict::RadioMemory memory_;
-  std::optional<pasotune::feed::gpredict::Session> session_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,7 +58,14 @@ int main(int argc, char** argv) {
   if (const std::optional<int> code = pasotune::feed::EndedEarly(parsed)) return *code;
   const pasotune::feed::Options& options = *parsed.options;
   pasotune::feed::Records records = pasotune::feed::MakeRecords(options);
-  if (!records.next) return Fail(records.error, 1);
+  if (!records.next) return Fail(records.error, 2);
+  // Gpredict's files are read before the name is taken, and while SIGTERM
+  // and Ctrl-C still end the feed as they do any program.
+  std::optional<pasotune::feed::gpredict::Follower> follower;
+  if (options.mode == Mode::kGpredict) {
+    follower.emplace(pasotune::feed::gpredict::FollowerFor(
+        options.gpredictConfig, {options.name, options.downMode, options.upMode}, &Tell));
+  }
 
   if (!CatchEndSignals()) return Fail("cannot catch SIGTERM and SIGINT", 2);
   QSocketNotifier ending(g_signalPipe[0], QSocketNotifier::Read);
@@ -146,17 +90,16 @@ int main(int argc, char** argv) {
   };
   if (options.mode != Mode::kStdin && options.mode != Mode::kGpredict) say(first);
 
-  std::list<RadioPort> gpredictPorts;
-  std::optional<pasotune::feed::gpredict::Follower> follower;
-  if (options.mode == Mode::kGpredict) {
-    follower.emplace(pasotune::feed::gpredict::FollowerFor(
-        options.gpredictConfig, {options.name, options.downMode, options.upMode}, &Tell));
+  std::list<pasotune::feed::gpredict::PosixRadioPort> gpredictPorts;
+  if (follower) {
     for (const pasotune::feed::GpredictPort& where : options.gpredictPorts) {
-      RadioPort& port = gpredictPorts.emplace_back(
-          where, [&](pasotune::feed::gpredict::Direction d, std::int64_t hz) {
+      auto& port = gpredictPorts.emplace_back(
+          where,
+          [&](pasotune::feed::gpredict::Direction d, std::int64_t hz) {
             if (const std::optional<std::string> record = follower->Tune(d, hz)) publish(*record);
-          });
-      if (const QString why = port.Listen(); !why.isEmpty()) return Fail(why.toStdString(), 2);
+          },
+          &Tell);
+      if (const std::string why = port.Listen(); !why.empty()) return Fail(why, 2);
       if (!options.quiet) {
         std::printf("answering %s\n",
                     pasotune::feed::gpredict::Describe(where.role, where.port).c_str());
@@ -184,6 +127,7 @@ int main(int argc, char** argv) {
   QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
     char buffer[4096];
     const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {
       input.setEnabled(false);
       if (const std::optional<std::string> last = lines.Finish()) {

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -100,7 +101,14 @@ int main() {
   if (const std::optional<int> code = pasotune::feed::EndedEarly(parsed)) return *code;
   const pasotune::feed::Options& options = *parsed.options;
   pasotune::feed::Records records = pasotune::feed::MakeRecords(options);
-  if (!records.next) return Fail(records.error, 1);
+  if (!records.next) return Fail(records.error, 2);
+  // Gpredict's files are read before the service is registered, and while
+  // Ctrl-C still ends the feed as it does any program.
+  std::optional<pasotune::feed::gpredict::Follower> follower;
+  if (options.mode == Mode::kGpredict) {
+    follower.emplace(pasotune::feed::gpredict::FollowerFor(
+        options.gpredictConfig, {options.name, options.downMode, options.upMode}, &Tell));
+  }
 
   // UTF-8 out as on Linux, with bare LF line ends.
   _setmode(_fileno(stdout), _O_BINARY);
@@ -124,11 +132,8 @@ int main() {
   };
   if (options.mode != Mode::kStdin && options.mode != Mode::kGpredict) say(first);
 
-  std::optional<pasotune::feed::gpredict::Follower> follower;
   std::optional<pasotune::feed::gpredict::WinsockRadios> radios;
-  if (options.mode == Mode::kGpredict) {
-    follower.emplace(pasotune::feed::gpredict::FollowerFor(
-        options.gpredictConfig, {options.name, options.downMode, options.upMode}, &Tell));
+  if (follower) {
     radios.emplace(
         [&](pasotune::feed::gpredict::Direction d, std::int64_t hz) {
           if (const std::optional<std::string> record = follower->Tune(d, hz)) publish(*record);
@@ -151,10 +156,10 @@ int main() {
   const auto period = std::chrono::milliseconds(records.periodMs);
   Clock::time_point due = Clock::now() + period;
   for (;;) {
-    DWORD waitMs = INFINITE;
+    DWORD waitMs = radios ? radios->WaitMs() : INFINITE;
     if (ticking) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
-      waitMs = left > 0 ? static_cast<DWORD>(left) : 0;
+      waitMs = std::min(waitMs, left > 0 ? static_cast<DWORD>(left) : 0);
     }
     const HANDLE news = input ? input->Ready() : radios ? radios->Event() : nullptr;
     if (!pasotune::WaitThenDispatch(waitMs, news)) break;
