@@ -70,7 +70,7 @@ struct Transcript::Shared {
   std::size_t queuedBytes = 0;
   std::uint64_t queued = 0, done = 0;  // lines handed to the writer, and lines it finished
   std::uint64_t dropped = 0;           // since the last line queued
-  bool stalled = false;                // nobody waits for the writer until the queue is empty
+  bool stalled = false;  // nobody waits for the writer until it is fast with nothing queued
   bool stopping = false;
   bool finished = false;  // the writer thread has left its loop
   std::uint64_t lost = 0;
@@ -112,7 +112,9 @@ struct Transcript::Shared {
         text.insert(0, localTime() + "\t\tlost " + std::to_string(gap) + " lines: " + why + "\n");
       }
       lock.unlock();
+      const auto start = std::chrono::steady_clock::now();
       const std::string error = write(text);
+      const bool slow = std::chrono::steady_clock::now() - start > kSlowWrite;
       lock.lock();
       const std::uint64_t lines = entry.line.empty() ? 0 : 1;
       if (error.empty()) {
@@ -123,7 +125,11 @@ struct Transcript::Shared {
         if (lines == 0) break;  // the end, and not even the mark goes
       }
       done += lines;
-      if (queue.empty()) stalled = false;
+      if (slow) {
+        stalled = true;
+      } else if (queue.empty()) {
+        stalled = false;
+      }
       written.notify_all();
     }
     finished = true;

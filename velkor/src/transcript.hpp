@@ -13,12 +13,13 @@ namespace velkor {
 
 // One line per received line: "HH:MM:SS.mmm<TAB>line<TAB>what the engine did". A thread of its
 // own writes the lines, so a slow disk never holds the engine: a line is normally in the file
-// before its reply goes out, but once a write takes longer than kPatience nobody waits for
-// the writer until it has caught up, and lines it cannot take (a queue past kMaxQueuedBytes, a
-// full disk) are dropped and counted. The file marks each gap with the number lost there, and
-// standard error says once that lines were lost.
+// before its reply goes out, but once a write takes longer than kSlowWrite, or has not returned
+// after kPatience, nobody waits for the writer until it is fast again with nothing queued; lines
+// it cannot take (a queue past kMaxQueuedBytes, a full disk) are dropped and counted. The file
+// marks each gap with the number lost there, and standard error says once that lines were lost.
 class Transcript {
  public:
+  static constexpr std::chrono::milliseconds kSlowWrite{50};
   static constexpr std::chrono::milliseconds kPatience{250};
   static constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;
 
