@@ -6,9 +6,7 @@
 set -euo pipefail
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
-cp "$1" "$folder/pasotune-gpredict.exe"
-cp "$2" "$folder/pasotune-feed.exe"
-cp "$3" "$folder/pasotune.exe"
+cp "$1" "$folder/pasotune-gpredict.exe" && cp "$2" "$folder/pasotune-feed.exe" && cp "$3" "$folder/pasotune.exe"
 status=0
 # shellcheck disable=SC2086 # the command that runs a .exe under this world's Wine
 timeout 120 $WINE_RUN "$folder/pasotune-gpredict.exe" || status=$?

@@ -7,9 +7,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   WSADATA wsa;
   if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 3;
   const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(4533);
+  sockaddr_in at{.sin_family = AF_INET, .sin_port = htons(4533), .sin_addr = {}, .sin_zero = {}};
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   char reply[64] = {};
   const bool answered = connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
