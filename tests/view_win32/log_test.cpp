@@ -2,10 +2,14 @@
 // message loop, the newest line selected and in sight however long it is.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
 #include "sim_window.hpp"
+
+// After <windows.h>, which sim_window.hpp brings.
+#include <commctrl.h>
 
 namespace pasotune::test {
 namespace {
@@ -94,6 +98,47 @@ TEST_F(LogTest, TheUsersChoiceOfLineReachesTheModel) {
   EXPECT_EQ(Send(LB_GETCURSEL), 1);
   // Keeps its height as laid out rather than whole rows.
   EXPECT_NE(::GetWindowLongW(list, GWL_STYLE) & LBS_NOINTEGRALHEIGHT, 0);
+}
+
+TEST_F(LogTest, AWideLineScrollsSidewaysAndShowsWholeAsTheTooltipOfItsRow) {
+  w.view->ShowCentred();
+  HWND tip = ::FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr);
+  while (tip != nullptr && ::GetWindow(tip, GW_OWNER) != w.view->Handle()) {
+    tip = ::FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr);  // another test's
+  }
+  const HDC dc = ::GetDC(list);
+  ::SelectObject(dc, reinterpret_cast<HFONT>(Send(WM_GETFONT)));
+  const auto width = [dc](const std::wstring& s) {  // with the margins
+    return LOWORD(::GetTabbedTextExtentW(dc, s.c_str(), static_cast<int>(s.size()), 0, {})) + 4;
+  };
+  RECT client{};
+  ::GetClientRect(list, &client);
+  const auto height = static_cast<int>(Send(LB_GETITEMHEIGHT));
+  const std::wstring wide = L"ERROR COM1: no existe el dispositivo /dev/ttyUSB0; mire el cable";
+  const std::wstring wider = wide + L" y el puerto";
+  int widest = 0;
+  for (int row = 0; const std::wstring& line :
+                    {std::wstring(L"Conectando ..."), wider, wide, std::wstring(L"Ñu")}) {
+    SCOPED_TRACE(row);
+    widest = std::max(widest, width(line));
+    w.world.app.channel.AgregarLog(WideToUtf8(line));
+    PumpMessages();
+    const bool across = widest > client.right;
+    const auto extent = static_cast<int>(Send(LB_GETHORIZONTALEXTENT));
+    EXPECT_TRUE(across ? extent == widest : extent <= client.right) << extent;
+    EXPECT_EQ((::GetWindowLongW(list, GWL_STYLE) & WS_HSCROLL) != 0, across);
+
+    // The mouse over the new row: a tooltip with the whole line if it is wide.
+    ::SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(10, row++ * height + height / 2));
+    TOOLINFOW tool{TTTOOLINFOW_V2_SIZE, 0, nullptr, 0, {}, nullptr, nullptr, 0, nullptr};
+    std::wstring text(1024, L'\0');
+    if (::SendMessageW(tip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&tool))) {
+      tool.lpszText = text.data();
+      ::SendMessageW(tip, TTM_GETTEXTW, text.size(), reinterpret_cast<LPARAM>(&tool));
+    }
+    EXPECT_EQ(std::wstring(text.c_str()), width(line) > client.right ? line : L"");
+  }
+  ::ReleaseDC(list, dc);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "view/win32/log_list.hpp"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <climits>
 #include <string_view>
@@ -10,16 +12,23 @@ namespace {
 
 // The list box counts its rows in an int.
 constexpr std::size_t kMaxRows = INT_MAX - 1;
-// More of a line than fits across the list is never converted.
-constexpr std::size_t kMaxDrawn = 1024;
+// Room left and right of a row's text.
+constexpr int kMargin = 2;
+// The one tool of the tooltip: the row under the mouse.
+constexpr UINT_PTR kRowTool = 1;
+constexpr UINT_PTR kSubclass = 1;
 
-std::wstring RowText(std::string_view line) {
-  if (line.size() > kMaxDrawn) {
-    std::size_t n = kMaxDrawn;
-    while (n > 0 && (static_cast<unsigned char>(line[n]) & 0xC0) == 0x80) --n;
-    line = line.substr(0, n);
-  }
-  return Utf8ToWide(line);
+bool Ascii(std::string_view line) {
+  return std::all_of(line.begin(), line.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+TOOLINFOW RowTool(HWND list) {
+  TOOLINFOW tool{};
+  // Without lpReserved: comctl32 before version 6 refuses the longer size.
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
+  tool.hwnd = list;
+  tool.uId = kRowTool;
+  return tool;
 }
 
 }  // namespace
@@ -34,12 +43,32 @@ LogList::LogList(ListBox& model, HWND owner, UINT wakeMessage)
 LogList::~LogList() {
   model_.itemAdded = nullptr;
   model_.selectionChanged = nullptr;
+  // Both go with the window when it is destroyed first.
+  if (list_ != nullptr && ::IsWindow(list_)) ::RemoveWindowSubclass(list_, ListProc, kSubclass);
+  if (tip_ != nullptr && ::IsWindow(tip_)) ::DestroyWindow(tip_);
+  if (measure_ != nullptr) {
+    ::SelectObject(measure_, measureFont_);
+    ::DeleteDC(measure_);
+  }
   ::DeleteObject(back_);
 }
 
 void LogList::Attach(HWND list, HFONT font) {
   list_ = list;
   font_ = font;
+  measure_ = ::CreateCompatibleDC(nullptr);
+  measureFont_ = ::SelectObject(measure_, font_);
+
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  tip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                           WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, owner_, nullptr, nullptr, nullptr);
+  if (tip_ != nullptr) {
+    // One line unless it is wider than the screen, then wrapped.
+    ::SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, ::GetSystemMetrics(SM_CXSCREEN));
+    ::SetWindowSubclass(list_, ListProc, kSubclass, reinterpret_cast<DWORD_PTR>(this));
+  }
   CatchUp();
 }
 
@@ -60,11 +89,45 @@ void LogList::CatchUpSoon() {
   if (!pending_) CatchUp();
 }
 
+int LogList::RowWidth(std::size_t row) const {
+  const std::wstring text = Utf8ToWide(model_.Item(row));
+  SIZE size{};
+  ::GetTextExtentPoint32W(measure_, text.c_str(), static_cast<int>(text.size()), &size);
+  return static_cast<int>(size.cx) + 2 * kMargin;
+}
+
+void LogList::Measure(std::size_t from, std::size_t to) {
+  // A line of plain ASCII that would fit even if every character were the
+  // font's widest is not measured: most of the log costs no text layout.
+  RECT client{};
+  ::GetClientRect(list_, &client);
+  int room = client.right;
+  if ((::GetWindowLongW(list_, GWL_STYLE) & WS_VSCROLL) == 0) {
+    room -= ::GetSystemMetrics(SM_CXVSCROLL);
+  }
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(measure_, &metrics);
+  const auto widestChar =
+      static_cast<std::size_t>(std::max(1, static_cast<int>(metrics.tmMaxCharWidth)));
+  const int before = widest_;
+  for (std::size_t row = from; row < to; ++row) {
+    const std::string_view line = model_.Item(row);
+    const int fits = std::max(widest_, room) - 2 * kMargin;
+    if (fits > 0 && line.size() * widestChar <= static_cast<std::size_t>(fits) && Ascii(line)) {
+      continue;
+    }
+    widest_ = std::max(widest_, RowWidth(row));
+  }
+  if (widest_ != before) ::SendMessageW(list_, LB_SETHORIZONTALEXTENT, widest_, 0);
+}
+
 void LogList::CatchUp() {
   pending_ = false;
   if (list_ == nullptr) return;
   const std::size_t rows = std::min(model_.ListCount(), kMaxRows);
   if (rows != shown_) {
+    // Only the lines added since the last catch-up are measured.
+    if (rows > shown_) Measure(shown_, rows);
     ::SendMessageW(list_, LB_SETCOUNT, rows, 0);
     shown_ = rows;
   }
@@ -73,6 +136,67 @@ void LogList::CatchUp() {
   // Setting the selection also scrolls it into sight.
   ::SendMessageW(list_, LB_SETCURSEL,
                  inRange ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1), 0);
+  // Rows that moved under the mouse are not the row the tooltip is for.
+  if (::SendMessageW(list_, LB_GETTOPINDEX, 0, 0) != top_) ForgetTip();
+}
+
+void LogList::ForgetTip() {
+  top_ = ::SendMessageW(list_, LB_GETTOPINDEX, 0, 0);
+  if (hovered_ < 0) return;
+  hovered_ = -1;
+  TOOLINFOW tool = RowTool(list_);
+  ::SendMessageW(tip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void LogList::Hover(POINT at) {
+  RECT client{};
+  ::GetClientRect(list_, &client);
+  const auto height = static_cast<int>(::SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
+  // LB_ITEMFROMPOINT gives only 16 bits of the row.
+  long long row = -1;
+  if (::PtInRect(&client, at) && height > 0) {
+    row = ::SendMessageW(list_, LB_GETTOPINDEX, 0, 0) + at.y / height;
+    if (row >= static_cast<long long>(shown_)) row = -1;
+  }
+  if (row == hovered_) return;
+  ForgetTip();
+  if (row < 0 || RowWidth(static_cast<std::size_t>(row)) <= client.right) return;
+  hovered_ = row;
+  std::wstring text = Utf8ToWide(model_.Item(static_cast<std::size_t>(row)));
+  TOOLINFOW tool = RowTool(list_);
+  tool.lpszText = text.data();
+  const int top = at.y / height * height;
+  tool.rect = RECT{0, top, client.right, top + height};
+  ::SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+LRESULT CALLBACK LogList::ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                   DWORD_PTR self) {
+  auto* log = reinterpret_cast<LogList*>(self);
+  switch (message) {
+    case WM_MOUSEMOVE:
+      log->Hover(POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+      [[fallthrough]];
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP: {
+      MSG msg{list, message, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {}};
+      ::SendMessageW(log->tip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+      break;
+    }
+    case WM_VSCROLL:
+    case WM_MOUSEWHEEL: {
+      const LRESULT result = ::DefSubclassProc(list, message, wParam, lParam);
+      log->ForgetTip();
+      return result;
+    }
+    default:
+      break;
+  }
+  return ::DefSubclassProc(list, message, wParam, lParam);
 }
 
 void LogList::UserSelected() {
@@ -88,18 +212,23 @@ void LogList::Draw(const DRAWITEMSTRUCT& item) const {
     ::DrawFocusRect(dc, &row);
     return;
   }
+  // The row comes shifted by the scroll across, as wide as the widest line;
+  // it is filled to the list's right edge even where that is wider.
+  RECT client{};
+  ::GetClientRect(item.hwndItem, &client);
+  row.right = std::max(row.right, client.right);
   const bool chosen = (item.itemState & ODS_SELECTED) != 0;
   ::FillRect(dc, &row, chosen ? ::GetSysColorBrush(COLOR_HIGHLIGHT) : back_);
   if (item.itemID != static_cast<UINT>(-1) && item.itemID < model_.ListCount()) {
-    const std::wstring text = RowText(model_.Item(item.itemID));
+    const std::wstring text = Utf8ToWide(model_.Item(item.itemID));
     const HGDIOBJ oldFont = ::SelectObject(dc, font_);
     const int oldMode = ::SetBkMode(dc, TRANSPARENT);
     const COLORREF oldColour =
         ::SetTextColor(dc, chosen ? ::GetSysColor(COLOR_HIGHLIGHTTEXT) : kText);
     RECT where = row;
-    where.left += 2;
+    where.left += kMargin;
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &where,
-                DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+                DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
     ::SetTextColor(dc, oldColour);
     ::SetBkMode(dc, oldMode);
     ::SelectObject(dc, oldFont);

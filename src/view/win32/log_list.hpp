@@ -1,7 +1,8 @@
 // The activity log on screen: an owner-drawn list box without data of its
 // own (LBS_NODATA) that paints the lines in sight straight from the model's
 // ListBox, so a log of a million lines costs no more to show or to extend
-// than a log of ten.
+// than a log of ten. A line wider than the list scrolls sideways and shows
+// whole as the tooltip of its row.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +17,10 @@ class LogList {
   static constexpr COLORREF kText = RGB(0, 255, 0);
   static constexpr COLORREF kBack = RGB(64, 64, 64);
   // The list box's style: owner-drawn rows of one height, no data, the
-  // height kept exactly as laid out.
+  // height kept exactly as laid out; the bar across shows only while some
+  // line is wider than the list.
   static constexpr DWORD kStyle =
-      WS_VSCROLL | LBS_NODATA | LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY;
+      WS_VSCROLL | WS_HSCROLL | LBS_NODATA | LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY;
 
   // Model changes are taken up in one go by CatchUp, which the owner runs
   // when `wakeMessage`, posted to it, comes out of the queue.
@@ -47,6 +49,14 @@ class LogList {
 
  private:
   void CatchUpSoon();
+  int RowWidth(std::size_t row) const;
+  void Measure(std::size_t from, std::size_t to);
+  // The mouse over the list at `at`: the row there gets its tooltip if it
+  // is wider than the list.
+  void Hover(POINT at);
+  void ForgetTip();
+  static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                   UINT_PTR id, DWORD_PTR self);
 
   ListBox& model_;
   HWND owner_;
@@ -54,8 +64,14 @@ class LogList {
   HWND list_ = nullptr;
   HFONT font_ = nullptr;
   HBRUSH back_;
+  HDC measure_ = nullptr;  // holds font_, for the widths of lines
+  HGDIOBJ measureFont_ = nullptr;
+  HWND tip_ = nullptr;
   std::size_t shown_ = 0;
   bool pending_ = false;
+  int widest_ = 0;
+  long long hovered_ = -1;  // the row the tooltip stands for
+  LRESULT top_ = 0;
 };
 
 }  // namespace pasotune::win32view
