@@ -28,8 +28,6 @@ class LogView : public QAbstractScrollArea {
   QRect RowRect(int row) const;
   // The whole line when it is wider than the log, else nothing.
   QString RowToolTip(int row) const;
-  // The widest line added so far, margins included, in pixels.
-  int WidestRow() const { return widest_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
