@@ -3,8 +3,11 @@
 // engine's own stack (dispatcher, queue, read-back) to Hamlib's dummy rig and to the TS-790
 // stand-in on a pseudo-terminal, with and without the read-back.
 //
-//   radio-trail-bench TRANSCRIPT [--seconds N] [--radio dummy|ts790] [--readback yes|no]
+//   radio-trail-bench TRANSCRIPT [--from S] [--seconds N] [--radio dummy|ts790]
+//                     [--readback yes|no]
 //
+// --from: where in the pass to start, in seconds (by default 450: the minute before the
+// satellite passes overhead, when Doppler moves fastest).
 // Without --radio and --readback it runs all four. It prints, per run: how long after a command
 // reached the engine the radio had the value (median, p99, max), and every 100 ms how far the
 // radio's frequency lay from the one the tracker asked for last (median, p99, max).
@@ -161,7 +164,7 @@ double Percentile(std::vector<double> values, double p) {
   return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
 }
 
-void Run(const std::vector<Set>& pass, double seconds, const std::string& radioName,
+void Run(const std::vector<Set>& pass, double from, double seconds, const std::string& radioName,
          bool readBack) {
   velkor::Settings settings;
   settings.radio = velkor::Settings::RadioKind::kHamlib;
@@ -194,7 +197,9 @@ void Run(const std::vector<Set>& pass, double seconds, const std::string& radioN
   // What the tracker asks for, and the commands Pasotune sends for it: a check of the uplink,
   // then the downlink, each command followed by a 500 ms pause, as the follower does.
   const auto start = Clock::now();
-  const auto now = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+  const auto now = [&] {
+    return from + std::chrono::duration<double>(Clock::now() - start).count();
+  };
   long long wanted[2] = {0, 0};  // 0 MAIN (uplink), 1 SUB (downlink)
   std::string sent[2];
   std::size_t next = 0;
@@ -210,7 +215,7 @@ void Run(const std::vector<Set>& pass, double seconds, const std::string& radioN
   int check = 0;  // 0 MAIN frequency, 1 MAIN mode, 2 SUB frequency, 3 SUB mode
   bool modesSent[2] = {false, false};
   double sampleAt = 0;
-  while (now() < seconds) {
+  while (now() < from + seconds) {
     const double t = now();
     while (next < pass.size() && pass[next].at <= t) {
       wanted[pass[next].uplink ? 0 : 1] = pass[next].hz;
@@ -247,7 +252,8 @@ void Run(const std::vector<Set>& pass, double seconds, const std::string& radioN
         ++it;
       }
     }
-    if (t >= sampleAt && wanted[0] != 0 && wanted[1] != 0) {
+    // From the moment the radio first had both frequencies.
+    if (t >= sampleAt && radio.Hz(0) != 0 && radio.Hz(1) != 0) {
       for (int band = 0; band < 2; ++band) {
         errors.push_back(static_cast<double>(std::llabs(radio.Hz(band) - wanted[band])));
       }
@@ -267,11 +273,13 @@ void Run(const std::vector<Set>& pass, double seconds, const std::string& radioN
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (argc < 2) {
     std::cerr << "usage: radio-trail-bench TRANSCRIPT [--seconds N] [--radio dummy|ts790] "
                  "[--readback yes|no]\n";
     return 2;
   }
+  double from = 450;
   double seconds = 60;
   std::vector<std::string> radios{"dummy", "ts790"};
   std::vector<bool> readBacks{false, true};
@@ -279,6 +287,7 @@ int main(int argc, char** argv) {
     const std::string option = argv[i];
     const std::string value = argv[i + 1];
     if (option == "--seconds") seconds = std::atof(value.c_str());
+    if (option == "--from") from = std::atof(value.c_str());
     if (option == "--radio") radios = {value};
     if (option == "--readback") readBacks = {value == "yes"};
   }
@@ -288,7 +297,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const auto& radio : radios) {
-    for (const bool readBack : readBacks) Run(pass, seconds, radio, readBack);
+    for (const bool readBack : readBacks) Run(pass, from, seconds, radio, readBack);
   }
   return 0;
 }

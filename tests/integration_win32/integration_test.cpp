@@ -89,7 +89,16 @@ class ProgramFolder {
     scratch_ = FromUtf8(MakeTempFolder("pasotune-win32-"));
     path_ = scratch_ / L"Pasotune a\u00f1o";
     fs::create_directory(path_);
-    if (withEngine) fs::copy_file(FromUtf8(VELKOR_EXE), path_ / L"Velkor.exe");
+    if (withEngine) {
+      const fs::path engine = FromUtf8(VELKOR_EXE);
+      fs::copy_file(engine, path_ / L"Velkor.exe");
+      // With the DLLs beside it (Hamlib's), if it has any.
+      for (const auto& entry : fs::directory_iterator(engine.parent_path())) {
+        if (entry.path().extension() == L".dll") {
+          fs::copy_file(entry.path(), path_ / entry.path().filename());
+        }
+      }
+    }
     for (const wchar_t* picture : {L"cancel.ico", L"up2.ico"}) {
       fs::copy_file(FromUtf8(PICTURES_DIR) / picture, path_ / picture);
     }
@@ -212,21 +221,25 @@ TEST(Win32Integration, StartedLikeAUserTheCoreTunesTheWindowsEngineFromDde) {
   ASSERT_TRUE(PumpUntil(
       pump, [&] { return app.form.List1.ListCount() >= 2; }, 5000));
   EXPECT_EQ(app.form.List1.Item(0), "Conectando ...");
-  EXPECT_EQ(app.form.List1.Item(1), "Velkor READY");
+  EXPECT_EQ(app.form.List1.Item(1),
+            "Velkor READY: radio simulado en COM1; nada sale del ordenador");
 
-  // The first record after connecting sends all four settings, 500 ms
-  // apart; the next one only what moved by 100 Hz or more.
-  feed.Write("SNAO-07 DN145950123 UP432149877 DMUSB UMLSB\n");
+  // The ready banner sends the record on show, all four settings 500 ms apart;
+  // a record after it only what moved by 100 Hz or more.
   ASSERT_TRUE(PumpUntil(
       pump, [&] { return folder.Transcript().size() >= 5; }, 10000));
-  feed.Write("SNAO-07 DN145949877 UP432149877 DMUSB UMLSB\n");
+  feed.Write("SNAO-07 DN145950123 UP432149877 DMUSB UMLSB\n");
   ASSERT_TRUE(PumpUntil(
-      pump, [&] { return folder.Transcript().size() >= 6; }, 5000));
+      pump, [&] { return folder.Transcript().size() >= 7; }, 5000));
   PumpFor(pump, 1200);  // nothing more may follow
 
-  const std::vector<std::string> expected = {"SETPORT COM1",      "SET FREQ MAIN 432" + d + "1499",
-                                             "SET MODE MAIN LSB", "SET FREQ SUB 145" + d + "9501",
-                                             "SET MODE SUB USB",  "SET FREQ SUB 145" + d + "9499"};
+  const std::vector<std::string> expected = {"SETPORT COM1",
+                                             "SET FREQ MAIN 432" + d + "1500",
+                                             "SET MODE MAIN LSB",
+                                             "SET FREQ SUB 145" + d + "9500",
+                                             "SET MODE SUB USB",
+                                             "SET FREQ MAIN 432" + d + "1499",
+                                             "SET FREQ SUB 145" + d + "9501"};
   EXPECT_EQ(folder.Lines(), expected);
   // The follower's pause after each command sets the pace; Wine and a busy
   // machine add some, never take any away.

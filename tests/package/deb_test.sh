@@ -1,14 +1,15 @@
 #!/bin/bash
-# usage: deb_test.sh CPACK BUILD_DIR VERSION DEMO
+# usage: deb_test.sh CPACK BUILD_DIR VERSION DEMO STANDIN
 # Builds the Debian package with CPack and checks what it declares and holds; checks that
 # this machine has everything it depends on; installs it with dpkg into a fresh root (the
 # machine's own packages are never touched); starts the installed launcher offscreen as a
 # new user, plain and with --gpredict; plays a pass from the installed feed through the
-# installed program folder with the demo driver; and purges the package: only the user's
-# data may be left.
+# installed program folder with the demo driver, with no velkor.conf and a TS-790 stand-in
+# (STANDIN) on COM1's device, /dev/ttyS0, as a new owner's radio; and purges the package:
+# only the user's data may be left.
 # Starts programs that end every Velkor.exe they see: run it in a private world.
 set -euo pipefail
-cpack=$1 build=$2 version=$3 demo=$4
+cpack=$1 build=$2 version=$3 demo=$4 standin=$5
 
 # A session bus of its own, for the tracker feed.
 if [ -z "${PASOTUNE_DEB_TEST_BUS:-}" ]; then
@@ -16,9 +17,9 @@ if [ -z "${PASOTUNE_DEB_TEST_BUS:-}" ]; then
 fi
 
 work=$(mktemp -d)
-launched="" feed_pid=""
+launched="" feed_pid="" radio_pid=""
 cleanup() {
-  for pid in $launched $feed_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  for pid in $launched $feed_pid $radio_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -123,18 +124,30 @@ status=0 && wait "$launched" || status=$?
 launched=""
 [ "$status" = 137 ] && ! kill -0 "$own_feed" 2>/dev/null || fail "status $status; the feed must end with the program"
 
-echo "== a pass played through the installed program folder, from the installed feed"
+echo "== a pass followed by a TS-790 on COM1, with no file edited"
+# The radio's device, in this private world only: a stand-in behind a pseudo-terminal bound
+# over /dev/ttyS0, where the engine's defaults look for COM1.
+[ -e /dev/ttyS0 ] || fail "this machine has no /dev/ttyS0 to put the radio on"
+[ ! -e "$data/velkor.conf" ] || fail "velkor.conf was there before the engine ran"
+exec 5< <("$standin" "$work/radio.log")
+radio_pid=$!
+read -r -t 10 pty <&5 || fail "the TS-790 stand-in gave no terminal"
+mount --bind "$pty" /dev/ttyS0 || fail "cannot put the stand-in on /dev/ttyS0"
 feed=$root/usr/bin/pasotune-feed
-"$feed" --pass --name SO-50 --modes FM,FM --speed 5 --loop --quiet &
+"$feed" --pass --name SO-50 --modes USB,LSB --speed 5 --loop --quiet &
 feed_pid=$!
 export VELKOR_TRANSCRIPT=$work/transcript.log
-"$demo" --folder "$data" --seconds 4 --screenshot "$work/shot.png" >"$work/demo.log" 2>&1 ||
+"$demo" --folder "$data" --seconds 8 --screenshot "$work/shot.png" >"$work/demo.log" 2>&1 ||
   { cat "$work/demo.log"; fail "the demo driver failed"; }
 cat "$work/demo.log"
 grep -q '^\[demo\] program ended$' "$work/demo.log" || fail "the program did not end by its close"
-grep -q 'Velkor READY' "$work/demo.log" || fail "the installed engine never answered"
-grep -q $'\tSET FREQ SUB ' "$work/transcript.log" || fail "no tracking command reached the engine"
-[ -f "$data/velkor.conf" ] || fail "the engine that ran was not the installed copy"
+grep -q '^  Velkor READY: Kenwood TS-790 en COM1 (/dev/ttyS0, 4800 baudios)$' "$work/demo.log" ||
+  fail "the window does not name the radio and its device"
+grep -q '^radio = hamlib$' "$data/velkor.conf" || fail "the engine that ran was not the installed copy"
+# Both bands tuned more than once: the pass was followed.
+[ "$(grep -c '^FA00' "$work/radio.log")" -ge 2 ] && [ "$(grep -c '^FB00' "$work/radio.log")" -ge 2 ] ||
+  fail "the radio was not tuned along the pass: $(tr '\n' ' ' <"$work/radio.log")"
+! grep -q '^  \(ERROR\|NOT DONE\)' "$work/demo.log" || fail "the engine refused something"
 grep -q $'^Puerto=COM1\r$' "$data/config.txt" || fail "settings not saved at the close"
 for exe in /proc/[0-9]*/exe; do
   [ "$(readlink "$exe" 2>/dev/null)" != "$data/Velkor.exe" ] || fail "the engine still runs"
