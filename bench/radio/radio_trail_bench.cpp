@@ -12,10 +12,7 @@
 // reached the engine the radio had the value (median, p99, max), and every 100 ms how far the
 // radio's frequency lay from the one the tracker asked for last (median, p99, max).
 
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -108,52 +105,29 @@ class Watched : public velkor::Radio {
 };
 
 // The stand-in behind a pseudo-terminal, served on a thread of its own.
-class Line {
+class Radio {
  public:
   bool Open() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return false;
-    char name[128];
-    if (::ptsname_r(master_, name, sizeof name) != 0) return false;
-    // Held open so the master never hangs up between Hamlib's opens.
-    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios raw{};
-    if (slave_ < 0 || ::tcgetattr(slave_, &raw) != 0) return false;
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave_, TCSANOW, &raw);
-    device_ = name;
-    thread_ = std::thread([this] { Serve(); });
+    device_ = line_.open();
+    if (device_.empty()) return false;
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        pollfd fd{line_.master, POLLIN, 0};
+        if (::poll(&fd, 1, 100) > 0) line_.serve(ts790_, false);
+      }
+    });
     return true;
   }
-  ~Line() {
+  ~Radio() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
   }
   const std::string& Device() const { return device_; }
 
  private:
-  void Serve() {
-    std::string pending;
-    while (!stop_) {
-      pollfd fd{master_, POLLIN, 0};
-      if (::poll(&fd, 1, 100) <= 0) continue;
-      char buffer[512];
-      const ssize_t n = ::read(master_, buffer, sizeof buffer);
-      if (n <= 0) continue;
-      pending.append(buffer, static_cast<std::size_t>(n));
-      for (std::size_t end; (end = pending.find(';')) != std::string::npos;) {
-        const std::string answer = ts790_.answer(pending.substr(0, end + 1));
-        pending.erase(0, end + 1);
-        if (!answer.empty()) [[maybe_unused]] auto w = ::write(master_, answer.data(), answer.size());
-      }
-    }
-  }
-  int master_ = -1;
-  int slave_ = -1;
-  std::string device_;
+  velkor::test::Line line_;
   velkor::test::Ts790 ts790_;
+  std::string device_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -168,7 +142,7 @@ void Run(const std::vector<Set>& pass, double from, double seconds, const std::s
          bool readBack) {
   velkor::Settings settings;
   settings.radio = velkor::Settings::RadioKind::kHamlib;
-  Line line;
+  Radio line;
   if (radioName == "dummy") {
     settings.model = 1;
   } else {
@@ -183,13 +157,15 @@ void Run(const std::vector<Set>& pass, double from, double seconds, const std::s
   velkor::QueuedRadio::Options options;
   options.readBack = readBack;
   std::atomic<int> problems{0};
-  velkor::QueuedRadio queue(std::move(watched), [&](const std::string& reply, const std::string&) {
-    if (!reply.empty() && reply.rfind("Velkor READY", 0) != 0) {
-      ++problems;
-      std::cerr << "  engine: " << reply << '\n';
-    }
-  },
-                            options);
+  velkor::QueuedRadio queue(
+      std::move(watched),
+      [&](const std::string& reply, const std::string&) {
+        if (!reply.empty() && reply.rfind("Velkor READY", 0) != 0) {
+          ++problems;
+          std::cerr << "  engine: " << reply << '\n';
+        }
+      },
+      options);
   velkor::Dispatcher dispatcher(queue);
   dispatcher.handle("SETPORT COM1");
   if (!queue.waitIdle(10s)) std::exit(1);
@@ -245,8 +221,7 @@ void Run(const std::vector<Set>& pass, double from, double seconds, const std::s
       if (radio.Hz(it->band) == it->hz) {
         lags.push_back((t - it->at) * 1000);
         it = waiting.erase(it);
-      } else if (sent[it->band] != Mhz(it->hz) && radio.Hz(it->band) != it->hz &&
-                 t - it->at > 5) {
+      } else if (sent[it->band] != Mhz(it->hz) && radio.Hz(it->band) != it->hz && t - it->at > 5) {
         it = waiting.erase(it);  // replaced by a newer value before it reached the radio
       } else {
         ++it;

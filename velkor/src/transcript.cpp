@@ -40,7 +40,8 @@ class FileWriter {
   FileWriter(FileWriter&& other) noexcept : file_(std::exchange(other.file_, sys::kNoFile)) {}
   ~FileWriter() { sys::closeFile(file_); }
   std::string operator()(std::string_view bytes) {
-    const std::string text = cut_ ? "\n" + std::string(bytes) : std::string(bytes);
+    std::string text = cut_ ? std::string("\n") : std::string();
+    text.append(bytes);
     std::size_t written = 0;
     std::string error = sys::appendToFile(file_, text, written);
     if (written > 0) cut_ = !error.empty();

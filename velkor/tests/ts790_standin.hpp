@@ -2,9 +2,14 @@
 
 // A Kenwood TS-790 as far as Hamlib talks to it, for the wire test and the benchmarks.
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -79,6 +84,59 @@ class Ts790 {
   std::array<char, 2> mode_{'4', '4'};
   int vfo_ = 0;
   int tone_ = 0;
+};
+
+// The radio's end of a pseudo-terminal: the master, and the slave held open so the master never
+// hangs up between the engine's opens; raw, as a serial line is.
+class Line {
+ public:
+  Line() = default;
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+  ~Line() {
+    if (slave >= 0) ::close(slave);
+    if (master >= 0) ::close(master);
+  }
+
+  // The slave's name, or empty when there is no pseudo-terminal.
+  std::string open() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name) != 0) {
+      return "";
+    }
+    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (slave < 0 || ::tcgetattr(slave, &raw) != 0) return "";
+    ::cfmakeraw(&raw);
+    return ::tcsetattr(slave, TCSANOW, &raw) == 0 ? name : "";
+  }
+
+  // Reads what arrived and answers every whole command (unless the radio is silent), telling
+  // heard each command and its answer.
+  void serve(Ts790& radio, bool silent,
+             const std::function<void(const std::string&, const std::string&)>& heard = {}) {
+    char buffer[512];
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) return;
+    pending_.append(buffer, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = pending_.find(';')) != std::string::npos;) {
+      const std::string command = pending_.substr(0, end + 1);
+      pending_.erase(0, end + 1);
+      const std::string answer = radio.answer(command);
+      if (heard) heard(command, answer);
+      if (!answer.empty() && !silent) {
+        [[maybe_unused]] const auto written = ::write(master, answer.data(), answer.size());
+      }
+    }
+  }
+
+  int master = -1;
+  int slave = -1;
+
+ private:
+  std::string pending_;
 };
 
 }  // namespace velkor::test

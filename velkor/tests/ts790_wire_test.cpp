@@ -45,7 +45,6 @@ using test::Ts790;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-
 struct Fd {
   int fd = -1;
   explicit Fd(int f = -1) : fd(f) {}
@@ -137,28 +136,14 @@ int connectTo9000() {
 // The radio's side of the line and the client's side of the engine, served by one poll loop.
 class Bench {
  public:
-  Fd radio;       // the pseudo-terminal's master: what Hamlib writes arrives here
-  Fd line;        // its slave, held open so the master never hangs up between Hamlib's opens
-  Fd client;      // the TCP connection to the engine
-  int wake = -1;  // one more descriptor that ends a wait when readable
+  test::Line line;  // what Hamlib writes to the radio arrives on its master
+  Fd client;        // the TCP connection to the engine
+  int wake = -1;    // one more descriptor that ends a wait when readable
   Ts790 ts790;
   bool silent = false;  // a radio that is off, or on another speed: nothing comes back
   std::string wire;     // every byte the radio received but its status reads
   std::string replies;  // every byte the engine answered
   std::vector<std::string> conversation;
-
-  std::string openLine() {
-    radio.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (radio.fd < 0 || ::grantpt(radio.fd) != 0 || ::unlockpt(radio.fd) != 0) return "";
-    char name[128];
-    if (::ptsname_r(radio.fd, name, sizeof name) != 0) return "";
-    line.fd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios raw{};
-    if (line.fd < 0 || ::tcgetattr(line.fd, &raw) != 0) return "";
-    ::cfmakeraw(&raw);
-    if (::tcsetattr(line.fd, TCSANOW, &raw) != 0) return "";
-    return name;
-  }
 
   // Serves both sides until done() or the deadline; false on the deadline.
   bool pump(const std::function<bool()>& done, std::chrono::milliseconds patience = 10s) {
@@ -170,7 +155,7 @@ class Bench {
       // A closed client (-1) is ignored by poll.
       // A silent radio is not read: with its line closed the master only reports a hang-up.
       pollfd fds[] = {
-          {silent ? -1 : radio.fd, POLLIN, 0}, {client.fd, POLLIN, 0}, {wake, POLLIN, 0}};
+          {silent ? -1 : line.master, POLLIN, 0}, {client.fd, POLLIN, 0}, {wake, POLLIN, 0}};
       if (::poll(fds, 3, static_cast<int>(left.count()) + 1) < 0) return false;
       if (fds[0].revents != 0) serveRadio();
       if (fds[1].revents != 0) readReplies();
@@ -180,30 +165,18 @@ class Bench {
 
   // What the radio received while the engine ended; nothing blocks.
   void drain() {
-    ::fcntl(radio.fd, F_SETFL, ::fcntl(radio.fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(line.master, F_SETFL, ::fcntl(line.master, F_GETFL) | O_NONBLOCK);
     serveRadio();
   }
 
  private:
-  std::string pending_;
-
   void serveRadio() {
-    char buffer[512];
-    const ssize_t n = ::read(radio.fd, buffer, sizeof buffer);
-    if (n <= 0) return;
-    pending_.append(buffer, static_cast<std::size_t>(n));
-    for (std::size_t end; (end = pending_.find(';')) != std::string::npos;) {
-      const std::string command = pending_.substr(0, end + 1);
-      pending_.erase(0, end + 1);
-      const std::string answer = ts790.answer(command);
+    line.serve(ts790, silent, [this](const std::string& command, const std::string& answer) {
       // Hamlib keeps the last status answer for half a second, so how many status reads
       // reach the radio depends on timing; they change nothing on it.
       if (command != "IF;") wire += command;
       conversation.push_back(command + (answer.empty() ? "" : "  -> " + answer));
-      if (!answer.empty() && !silent) {
-        [[maybe_unused]] const auto written = ::write(radio.fd, answer.data(), answer.size());
-      }
-    }
+    });
   }
 
   void readReplies() {
@@ -269,7 +242,7 @@ struct Station {
       ADD_FAILURE() << "port 9000 is taken by an engine this test did not start";
       return false;
     }
-    device = bench.openLine();
+    device = bench.line.open();
     if (folder.path().empty() || device.empty()) {
       ADD_FAILURE() << "no folder or no pseudo-terminal";
       return false;
@@ -463,12 +436,12 @@ INSTANTIATE_TEST_SUITE_P(
                 false, [](Station&) {}},
         Failure{"NoPermission",
                 "ERROR COM1: sin permiso para abrir @; su usuario debe estar en el grupo ", true,
-                [](Station& s) { ::fchmod(s.bench.line.fd, 0600); }},
+                [](Station& s) { ::fchmod(s.bench.line.slave, 0600); }},
         Failure{"Busy", "ERROR COM1: ocupado por otro programa en @; ci\xE9rrelo y pulse Conectar",
                 true,
                 [](Station& s) {
-                  ::fchmod(s.bench.line.fd, 0666);
-                  ::ioctl(s.bench.line.fd, TIOCEXCL);
+                  ::fchmod(s.bench.line.slave, 0666);
+                  ::ioctl(s.bench.line.slave, TIOCEXCL);
                 }},
         Failure{"Silent",
                 "ERROR COM1: la radio no contesta en @ a 4800 baudios; compruebe que est\xE1 "
@@ -477,8 +450,8 @@ INSTANTIATE_TEST_SUITE_P(
                 [](Station& s) {
                   // Nothing else holds the line, or the engine would name it as busy.
                   s.bench.silent = true;
-                  ::close(s.bench.line.fd);
-                  s.bench.line.fd = -1;
+                  ::close(s.bench.line.slave);
+                  s.bench.line.slave = -1;
                 }}),
     [](const auto& info) { return std::string(info.param.name); });
 
