@@ -146,6 +146,12 @@ FileHandle openPlainForAppend(const std::filesystem::path& file, std::string& er
     error = kindOf(st.st_mode);
     return kNoFile;
   }
+  // A hard link is a link too: as root, one planted at the name would be written through.
+  if (st.st_nlink > 1) {
+    ::close(fd);
+    error = "un archivo con más de un nombre (un enlace duro), a través del que nunca se escribe";
+    return kNoFile;
+  }
   return fd;
 }
 

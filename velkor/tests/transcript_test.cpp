@@ -32,10 +32,12 @@ TEST(Transcript, OpensOnlyAPlainFileAndNeverThroughALink) {
   ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
   fs::create_symlink(target, dir.path() / "link");
   fs::create_symlink(dir.path() / "missing", dir.path() / "dangling");
+  fs::create_hard_link(target, dir.path() / "hard");
   const std::pair<fs::path, const char*> cases[] = {{dir.path(), "una carpeta"},
                                                     {dir.path() / "fifo", "un FIFO"},
                                                     {dir.path() / "link", "un enlace"},
                                                     {dir.path() / "dangling", "un enlace"},
+                                                    {dir.path() / "hard", "un enlace duro"},
                                                     {"/dev/null", "un dispositivo"}};
 #endif
   for (const auto& [file, why] : cases) {
