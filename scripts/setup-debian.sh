@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what building, running and testing Pasotune needs on Debian 12:
-# the Linux build, and the Windows build (mingw-w64) with Wine to test it.
+# the Linux build, and the Windows build (mingw-w64) with Wine to test it, and
+# the tools that make Hamlib for it from Hamlib's source.
 set -e
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
@@ -14,4 +15,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libhamlib-dev libhamlib-utils \
   xvfb xauth fonts-dejavu-core fonts-inconsolata gpredict xdotool \
   procps dpkg-dev \
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 >/dev/null
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 \
+  make autoconf automake libtool texinfo >/dev/null
