@@ -184,6 +184,14 @@ class Folder {
   fs::path path_;
 };
 
+// The engine's DLLs (Hamlib's), if the build has any, copied into TO.
+void CopyEngineDlls(const fs::path& to) {
+  for (const auto& entry : fs::directory_iterator(BesideThisProgram().parent_path() / "program")) {
+    if (entry.path().extension() == ".dll")
+      fs::copy_file(entry.path(), to / entry.path().filename());
+  }
+}
+
 // The program folder of the build, copied where the program may write, with
 // the engine on its simulated radio keeping a transcript.
 void CopyProgram(const Folder& folder) {
@@ -192,6 +200,7 @@ void CopyProgram(const Folder& folder) {
     ASSERT_TRUE(fs::exists(built / name)) << (built / name).string();
     fs::copy_file(built / name, folder.Path() / name);
   }
+  CopyEngineDlls(folder.Path());
   std::ofstream(folder.Path() / "velkor.conf", std::ios::binary)
       << "radio = sim\r\ntranscript = transcript.log\r\n";
 }
@@ -312,6 +321,7 @@ TEST(Program, AnEngineSlowToListenLinksAndOneClickDisconnects) {
   const fs::path later = folder.Path() / "later";
   fs::create_directories(later);
   fs::rename(folder.Path() / "Velkor.exe", later / "Velkor.exe");
+  CopyEngineDlls(later);
   fs::copy_file(BesideThisProgram() / "pasotune_slow_engine.exe", folder.Path() / "Velkor.exe");
   std::ofstream(later / "velkor.conf", std::ios::binary)
       << "radio = sim\r\ntranscript = transcript.log\r\n";

@@ -3,9 +3,11 @@
 # holds exactly that folder and the README, and the program unzipped on its
 # own starts under a Wine prefix made afresh for it, with no other files:
 # it writes config.txt with the defaults and stays up until it is ended.
-# usage: zip_test.sh BUILD_DIR WINE_PREFIX_SH OBJDUMP
+# A build with Hamlib ships its DLL stripped, with its licence, and every DLL
+# the programs need.
+# usage: zip_test.sh BUILD_DIR WINE_PREFIX_SH OBJDUMP hamlib|no-hamlib
 set -euo pipefail
-build=$1 wine_prefix=$2 objdump=$3
+build=$1 wine_prefix=$2 objdump=$3 hamlib=$4
 program=$build/program
 name=pasotune-1.0-win64
 
@@ -35,9 +37,14 @@ shipped=(pasotune.exe Velkor.exe pasotune-feed.exe pasotune-gpredict.exe cancel.
 for f in "${shipped[@]}"; do
   [ -f "$program/$f" ] || fail "the program folder $program has no $f"
 done
-# DLLs beside the engine (a Windows Hamlib's) go with it.
-for dll in "$program"/*.dll; do
-  [ -e "$dll" ] && shipped+=("$(basename "$dll")")
+if [ "$hamlib" = hamlib ]; then
+  for f in libhamlib-4.dll libhamlib-4-COPYING.txt; do
+    [ -f "$program/$f" ] || fail "the build has Hamlib, but the program folder has no $f"
+  done
+fi
+# DLLs beside the engine (a Windows Hamlib's) and their licences go with it.
+for f in "$program"/*.dll "$program"/*-COPYING.txt; do
+  [ -e "$f" ] && shipped+=("$(basename "$f")")
 done
 
 # The zip: that folder and the README, nothing else.
@@ -62,15 +69,28 @@ for text in MyDDE Rotor/Radio TrackingData velkor.conf "radio = rigctld" Gpredic
   grep -q -F "$text" "$readme" || fail "README.txt does not mention $text"
 done
 
+if [ "$hamlib" = hamlib ]; then
+  "$objdump" -p "$folder/Velkor.exe" | grep -i 'DLL Name: libhamlib-4.dll' >/dev/null ||
+    fail "Velkor.exe does not use libhamlib-4.dll"
+  if "$objdump" -h "$folder/libhamlib-4.dll" | grep '\.debug_' >/dev/null; then
+    fail "libhamlib-4.dll is not stripped"
+  fi
+  for text in "GNU LESSER GENERAL PUBLIC LICENSE" "github.com/Hamlib/Hamlib/releases"; do
+    grep -q -F "$text" "$folder/libhamlib-4-COPYING.txt" || fail "Hamlib's licence file lacks $text"
+  done
+fi
+
 # A prefix of its own, made afresh: nothing there but Wine.
 "$wine_prefix" "$work/prefix" >/dev/null 2>&1 || fail "cannot make a Wine prefix"
 system32=$work/prefix/drive_c/windows/system32
-# Every DLL the programs import is Windows' own or lies beside them.
-for exe in pasotune.exe Velkor.exe pasotune-feed.exe pasotune-gpredict.exe; do
+# Every DLL the programs and the shipped DLLs import is Windows' own or lies
+# beside them.
+for f in "${shipped[@]}"; do
+  case $f in *.exe | *.dll) ;; *) continue ;; esac
   while read -r dll; do
     found=$(find "$system32" "$folder" -maxdepth 1 -iname "$dll" | head -1)
-    [ -n "$found" ] || fail "$exe needs $dll, which is neither in Windows nor in the folder"
-  done < <("$objdump" -p "$folder/$exe" | awk '/DLL Name:/ { print $3 }')
+    [ -n "$found" ] || fail "$f needs $dll, which is neither in Windows nor in the folder"
+  done < <("$objdump" -p "$folder/$f" | awk '/DLL Name:/ { print $3 }')
 done
 
 # Started from the unzipped folder, on its own.

@@ -83,6 +83,12 @@ TEST(EngineProcess, KeepsItsFilesBesideItselfInAFolderWithAnyName) {
   std::filesystem::create_directory(folder);
   const auto exe = folder / kExe.filename();
   std::filesystem::copy_file(kExe, exe);
+  // The DLLs beside it (Hamlib's, on Windows) go with it.
+  for (const auto& entry : std::filesystem::directory_iterator(kExe.parent_path())) {
+    if (entry.path().extension() == ".dll") {
+      std::filesystem::copy_file(entry.path(), folder / entry.path().filename());
+    }
+  }
   std::ofstream(folder / "velkor.conf") << "radio = sim\ntranscript = registro \xC3\xB1.log\n";
   test::Process engine(exe, {}, {{"VELKOR_CONF", ""}, {"VELKOR_TRANSCRIPT", ""}});
   ASSERT_TRUE(engine.started());

@@ -72,6 +72,8 @@ reply() {
 }
 
 cp "$exe" "$dir/Velkor.exe"
+# With the DLLs beside it (Hamlib's), if it has any.
+find "$(dirname "$exe")" -maxdepth 1 -name '*.dll' -exec cp {} "$dir/" \;
 printf 'radio = rigctld\nrigctld = 127.0.0.1:%s\ntranscript = transcript.txt\n' "$port" \
   >"$dir/velkor.conf"
 start_rigctld
