@@ -48,7 +48,7 @@ TEST(EngineProcess, ServesPort9000AndEndsCleanlyWhenAsked) {
             "NOT DONE SUB frecuencia 7.000000 MHz: fuera de las bandas del TS-790");
 
   const std::string log = test::readFile(transcript);
-  for (const std::string entry :
+  for (const std::string& entry :
        {"\tSETPORT COM1\topen COM1 => " + kSimReady + "\n",
         std::string("\tSET FREQ MAIN 435,1234\tMAIN frecuencia 435.123400 MHz\n"),
         std::string("\tSET MODE SUB usb\tSUB modo USB\n"),

@@ -93,7 +93,8 @@ done
 [ -n "$connected" ] || fail "Velkor.exe never listened on port 9000"
 
 send "SETPORT COM1"
-[ "$(reply 20)" = "Velkor READY" ] || fail "no Velkor READY after SETPORT"
+ready=$(reply 20)
+[[ $ready == "Velkor READY: "*" por rigctld en 127.0.0.1:$port" ]] || fail "answered $ready to SETPORT"
 for line in "SET FREQ MAIN 435.1234" "SET FREQ SUB 145,9001" "SET MODE MAIN LSB" \
   "SET MODE SUB FM-N" "SET TONE 88.5"; do
   send "$line"
@@ -112,7 +113,7 @@ rig_pid=
 send "SET FREQ MAIN 435.1400"
 lost=$(reply 30) || fail "no ERROR line once rigctld was gone"
 case "$lost" in
-  "ERROR radio on COM1 not answering ("*) ;;
+  "ERROR COM1: la radio dej"*) ;;  # "dejó de contestar", in Windows-1252
   *) fail "rigctld gone, but the engine said: $lost" ;;
 esac
 if extra=$(reply 2); then fail "more than one line for one outage: $extra"; fi
