@@ -1,9 +1,11 @@
 // A TS-790 stand-in on a pseudo-terminal, for tests that put it where a real radio's serial
 // device would be: prints the terminal's name, then answers as the radio until SIGTERM, noting
-// every command it receives in LOG, a line each.
+// every command it receives in LOG, a line each. Lines on its standard input steer it:
+// "miss N" lets the next N settings pass without effect, "silent" stops it answering.
 //   ts790-standin LOG
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -42,14 +44,30 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   velkor::test::Ts790 radio;
+  bool silent = false;
+  std::string steering;
+  pollfd fds[] = {{line.master, POLLIN, 0}, {0, POLLIN, 0}};
   while (!stop) {
-    pollfd fd{line.master, POLLIN, 0};
     // A stop asked for between the check and the wait is seen within this.
-    if (::poll(&fd, 1, 200) <= 0) continue;
-    line.serve(radio, false, [log](const std::string& command, const std::string&) {
-      std::fprintf(log, "%s\n", command.c_str());
-      std::fflush(log);
-    });
+    if (::poll(fds, 2, 200) <= 0) continue;
+    if (fds[0].revents != 0) {
+      line.serve(radio, silent, [log](const std::string& command, const std::string&) {
+        std::fprintf(log, "%s\n", command.c_str());
+        std::fflush(log);
+      });
+    }
+    if (fds[1].revents != 0) {
+      char buffer[256];
+      const ssize_t n = ::read(0, buffer, sizeof buffer);
+      if (n <= 0) fds[1].fd = -1;  // no more steering
+      if (n > 0) steering.append(buffer, static_cast<std::size_t>(n));
+      for (std::size_t end; (end = steering.find('\n')) != std::string::npos;) {
+        const std::string order = steering.substr(0, end);
+        steering.erase(0, end + 1);
+        if (order.rfind("miss ", 0) == 0) radio.miss = std::atoi(order.c_str() + 5);
+        if (order == "silent") silent = true;
+      }
+    }
   }
   return 0;
 }

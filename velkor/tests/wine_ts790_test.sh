@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The Windows Velkor.exe under Wine, with no velkor.conf, driving a TS-790 on COM1: the Linux
+# stand-in (ts790-standin) behind a pseudo-terminal bound over /dev/ttyS0, which is Wine's COM1,
+# in this private world only. Pins what Hamlib 4.6.5 sends for each command, then has the radio
+# let a setting pass (set once more, then said) and fall silent (the ERROR a user reads).
+#   WINE_RUN="..." wine_ts790_test.sh VELKOR_EXE STANDIN
+# Run it through wine-private.sh: it uses port 9000 and mounts over /dev/ttyS0.
+set -u
+exe=$1
+standin=$2
+[ -x "$standin" ] || { echo "SKIP: no $standin: build the Linux half (build/) first"; exit 77; }
+[ -e /dev/ttyS0 ] || { echo "SKIP: this machine has no /dev/ttyS0 for Wine's COM1"; exit 77; }
+dir=$(mktemp -d "${TMPDIR:-/tmp}/velkor-ts790.XXXXXX")
+engine_pid=
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- what the radio received:" >&2
+  tr '\n' ' ' <"$dir/radio.log" >&2 2>/dev/null
+  echo >&2
+  echo "--- Velkor.exe's messages:" >&2
+  cat "$dir/stderr.txt" >&2 2>/dev/null
+  exit 1
+}
+cleanup() {
+  exec 3>&- 2>/dev/null
+  [ -n "$engine_pid" ] && kill "$engine_pid" 2>/dev/null && wait "$engine_pid" 2>/dev/null
+  [ -n "${RADIO_PID:-}" ] && kill "$RADIO_PID" 2>/dev/null && wait "$RADIO_PID" 2>/dev/null
+  umount /dev/ttyS0 2>/dev/null
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+coproc RADIO { exec "$standin" "$dir/radio.log"; }
+read -r -t 10 pty <&"${RADIO[0]}" || fail "the stand-in gave no terminal"
+mount --bind "$pty" /dev/ttyS0 || fail "cannot put the stand-in on /dev/ttyS0"
+
+cp "$exe" "$dir/Velkor.exe"
+find "$(dirname "$exe")" -maxdepth 1 -name '*.dll' -exec cp {} "$dir/" \;
+unset VELKOR_CONF VELKOR_TRANSCRIPT
+$WINE_RUN "$dir/Velkor.exe" 2>"$dir/stderr.txt" &
+engine_pid=$!
+connected=
+for _ in $(seq 300); do
+  if exec 3<>/dev/tcp/127.0.0.1/9000; then
+    connected=yes
+    break
+  fi 2>/dev/null
+  kill -0 "$engine_pid" 2>/dev/null || fail "Velkor.exe ended before it listened"
+  sleep 0.2
+done
+[ -n "$connected" ] || fail "Velkor.exe never listened on port 9000"
+
+send() { printf '%s\r\n' "$1" >&3 || fail "cannot send $1"; }
+# One reply, without its CR LF; the engine speaks Windows-1252, so this does too.
+reply() {
+  local line
+  IFS= read -r -t "$1" line <&3 || return 1
+  printf '%s' "${line%$'\r'}"
+}
+# What the radio received since line $1 of its log, status reads left out: Hamlib keeps the
+# last one for half a second, so how many reach the radio depends on timing.
+received_since() { tail -n "+$(($1 + 1))" "$dir/radio.log" | grep -v '^IF;$' | tr -d '\n'; }
+lines() { wc -l <"$dir/radio.log"; }
+
+export LC_ALL=C
+started=$(date +%s%N)
+send "SETPORT COM1"
+[ "$(reply 20)" = "Velkor READY: Kenwood TS-790 en COM1 (4800 baudios)" ] ||
+  fail "the ready line does not name the radio and the port"
+echo "SETPORT to READY: $((($(date +%s%N) - started) / 1000000)) ms"
+[[ $(reply 5) == "velkor.conf nuevo, con los valores por omisi"* ]] ||
+  fail "no line about the velkor.conf it wrote"
+grep -q '^radio = hamlib' "$dir/velkor.conf" || fail "the new velkor.conf does not drive the radio"
+
+# Each command, and what Hamlib 4.6.5 sends the radio for it (the engine's read-back included).
+steps=(
+  "SET FREQ MAIN 435.1234|FA;FA00435123400;ID;FA;FA;"
+  "SET FREQ SUB 145.9500|FB;FB00145950000;ID;FB;FB;"
+  "SET MODE MAIN USB|MD2;ID;"
+  "SET MODE SUB LSB|FR1;ID;MD1;ID;FR0;ID;"
+  "SET TONE 88.5|EX0570008;ID;"
+  "SET FREQ SUB 145.9498|FB;FB00145949800;ID;FB;FB;"
+)
+for step in "${steps[@]}"; do
+  line=${step%%|*} want=${step#*|}
+  from=$(lines)
+  send "$line"
+  for _ in $(seq 50); do
+    got=$(received_since "$from")
+    [ "$got" = "$want" ] && break
+    sleep 0.1
+  done
+  [ "$got" = "$want" ] || fail "$line: the radio received '$got', pinned '$want'"
+  # Paced as Pasotune paces its commands; anything more shows up in the next step.
+  sleep 0.6
+done
+if extra=$(reply 1); then fail "a command that worked was answered: $extra"; fi
+
+# The radio lets the mode pass twice: it is set once more, then the user reads what it kept.
+echo "miss 2" >&"${RADIO[1]}"
+send "SET MODE MAIN FM"
+[ "$(reply 5)" = $'NOT DONE MAIN modo FM: la radio se qued\xF3 en USB' ] ||
+  fail "no line saying the radio kept USB"
+
+# Off, or on another speed: a new connection says what to check, once Hamlib gives up.
+echo "silent" >&"${RADIO[1]}"
+started=$(date +%s%N)
+send "SETPORT COM1"
+said=$(reply 60) || fail "no answer to SETPORT from a silent radio"
+[[ $said == "ERROR COM1: la radio no contesta a 4800 baudios; compruebe que est"* ]] ||
+  fail "a silent radio was answered: $said"
+echo "silent radio: the ERROR came $((($(date +%s%N) - started) / 1000000)) ms after SETPORT"
+echo "PASS: Velkor.exe under Wine drove the TS-790 on COM1 with Hamlib's own defaults"
