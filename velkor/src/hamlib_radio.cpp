@@ -102,6 +102,10 @@ Outcome HamlibRadio::open(const std::string& port) {
     }
   }
   if (status == RIG_OK && !path.empty()) status = setConf(rig, "rig_pathname", path);
+  // Hamlib 4.6 polls the radio on a thread of its own and then answers reads from what it
+  // polled (a second): the worker is the radio's only user, and a read-back must ask the radio.
+  // Hamlib 4.5 has no such setting.
+  if (status == RIG_OK) setConf(rig, "poll_interval", "0");
   if (status == RIG_OK) status = rig_open(rig);
   if (status != RIG_OK) {
     rig_cleanup(rig);
