@@ -144,7 +144,12 @@ Outcome HamlibRadio::open(const std::string& port) {
                    echoText(port) + "; nada sale del ordenador";
   }
   if (bands_ == Settings::Bands::kSplit) {
-    status = rig_set_split_vfo(rig_, RIG_VFO_CURR, RIG_SPLIT_ON, RIG_VFO_TX);
+    // A VFO by name: Hamlib 4.6 takes RIG_VFO_TX for the current one, the one SUB is on.
+    const int vfos = rig_->state.vfo_list;
+    const vfo_t tx = (vfos & RIG_VFO_B)     ? RIG_VFO_B
+                     : (vfos & RIG_VFO_SUB) ? RIG_VFO_SUB
+                                            : RIG_VFO_TX;
+    status = rig_set_split_vfo(rig_, RIG_VFO_CURR, RIG_SPLIT_ON, tx);
     if (status != RIG_OK) {
       const std::string why = hamlibText(status);
       close();
