@@ -192,8 +192,14 @@ void CopyEngineDlls(const fs::path& to) {
   }
 }
 
+// Set by radio_com1_test.sh, which puts a TS-790 stand-in on COM1: the engine then runs as a
+// new installation's does, with no velkor.conf, on the real radio.
+bool RadioOnCom1() {
+  return _wgetenv(L"PASOTUNE_TEST_RADIO_ON_COM1") != nullptr;
+}
+
 // The program folder of the build, copied where the program may write, with
-// the engine on its simulated radio keeping a transcript.
+// the engine keeping a transcript, on its simulated radio unless the radio is on COM1.
 void CopyProgram(const Folder& folder) {
   const fs::path built = BesideThisProgram().parent_path() / "program";
   for (const char* name : {"pasotune.exe", "Velkor.exe", "cancel.ico", "up2.ico"}) {
@@ -201,6 +207,11 @@ void CopyProgram(const Folder& folder) {
     fs::copy_file(built / name, folder.Path() / name);
   }
   CopyEngineDlls(folder.Path());
+  if (RadioOnCom1()) {
+    SetEnvironmentVariableW(L"VELKOR_CONF", nullptr);
+    SetEnvironmentVariableW(L"VELKOR_TRANSCRIPT", (folder.Path() / "transcript.log").c_str());
+    return;
+  }
   std::ofstream(folder.Path() / "velkor.conf", std::ios::binary)
       << "radio = sim\r\ntranscript = transcript.log\r\n";
 }
@@ -254,6 +265,19 @@ TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
   }
   EXPECT_LT(ReadAll(transcript).find("SETPORT COM1"), ReadAll(transcript).find("SET FREQ"));
   EXPECT_EQ(ProcessesNamed(L"Velkor.exe"), 1);
+  // The pass goes on: both bands are tuned again as it moves.
+  const auto count = [&](const char* line) {
+    const std::string text = ReadAll(transcript);
+    int n = 0;
+    for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_TRUE(
+      Poll([&] { return count("SET FREQ MAIN") >= 2 && count("SET FREQ SUB") >= 2; }, 20000));
+  // What the window's log shows of the engine: the radio it drives and the port.
+  EXPECT_TRUE(heard(RadioOnCom1() ? "=> Velkor READY: Kenwood TS-790 en COM1 (4800 baudios)\n"
+                                  : "=> Velkor READY: radio simulado en COM1; nada sale"))
+      << ReadAll(transcript);
 
   CloseWithYes(program, window);
   EXPECT_EQ(ReadAll(folder.Path() / "config.txt"), "Puerto=COM1\r\nCTCSS=88.5\r\n");
