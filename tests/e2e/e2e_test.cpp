@@ -218,7 +218,8 @@ TEST_F(EndToEnd, TheCoreOverTheRealAdaptersTunesTheRealEngine) {
   ASSERT_TRUE(app.m.Conectado);
   ASSERT_TRUE(PumpUntil([&] { return app.form.List1.ListCount() >= 2; }, 3000));
   EXPECT_EQ(app.form.List1.Item(0), "Conectando ...");
-  EXPECT_EQ(app.form.List1.Item(1), "Velkor READY: radio simulado en COM1; nada sale del ordenador");
+  EXPECT_EQ(app.form.List1.Item(1),
+            "Velkor READY: radio simulado en COM1; nada sale del ordenador");
 
   // The record shown before Conectar goes to the radio at once, a change of it after.
   ASSERT_TRUE(PumpUntil([&] { return Transcript().size() >= 5; }, 6000));
@@ -226,9 +227,8 @@ TEST_F(EndToEnd, TheCoreOverTheRealAdaptersTunesTheRealEngine) {
   ASSERT_TRUE(PumpUntil([&] { return Transcript().size() >= 7; }, 6000));
   const std::vector<Heard> heard = Transcript();
   const std::vector<std::string> expected = {
-      "SETPORT COM1",          "SET FREQ MAIN 432.1500", "SET MODE MAIN LSB",
-      "SET FREQ SUB 145.9500", "SET MODE SUB USB",       "SET FREQ MAIN 432.1499",
-      "SET FREQ SUB 145.9501"};
+      "SETPORT COM1",     "SET FREQ MAIN 432.1500", "SET MODE MAIN LSB",    "SET FREQ SUB 145.9500",
+      "SET MODE SUB USB", "SET FREQ MAIN 432.1499", "SET FREQ SUB 145.9501"};
   EXPECT_EQ(Lines(), expected);
   for (std::size_t i = 2; i < 5; ++i) {
     EXPECT_NEAR(heard[i].seconds - heard[i - 1].seconds, 0.5, 0.1) << heard[i].line;
@@ -342,6 +342,8 @@ TEST_F(EndToEnd, TheWholeProgramFollowsAPassAndClosesCleanly) {
   connect->click();
   ASSERT_TRUE(app.m.Conectado);
   EXPECT_EQ(connect->text(), "Desconectar");
+  // The record on show goes to the radio once the engine is ready.
+  ASSERT_TRUE(PumpUntil([&] { return Transcript().size() >= 5; }, 6000));
 
   // A few seconds of a pass: each record moves both links.
   const char* pass[] = {"SNSO-50 DN436798000 UP145849000 DMFM UMFM",
@@ -372,9 +374,11 @@ TEST_F(EndToEnd, TheWholeProgramFollowsAPassAndClosesCleanly) {
   const std::string saved((std::istreambuf_iterator<char>(config)),
                           std::istreambuf_iterator<char>());
   EXPECT_EQ(saved, "Puerto=COM1\r\nCTCSS=123.0\r\n");
-  const std::vector<std::string> expected = {
-      "SETPORT COM1",    "SET FREQ MAIN 145.8490", "SET MODE MAIN FM",      "SET FREQ SUB 436.7980",
-      "SET MODE SUB FM", "SET FREQ MAIN 145.8495", "SET FREQ SUB 436.7960", "SET TONE 123.0"};
+  const std::vector<std::string> expected = {"SETPORT COM1",          "SET FREQ MAIN 145.8500",
+                                             "SET MODE MAIN FM",      "SET FREQ SUB 436.7950",
+                                             "SET MODE SUB FM",       "SET FREQ MAIN 145.8490",
+                                             "SET FREQ SUB 436.7980", "SET FREQ MAIN 145.8495",
+                                             "SET FREQ SUB 436.7960", "SET TONE 123.0"};
   EXPECT_EQ(Lines(), expected);
 }
 

@@ -30,6 +30,13 @@ void Retire(QSocketNotifier*& notifier) {
 PosixRadioPort::PosixRadioPort(const GpredictPort& where, Tuned tuned, Tell tell)
     : where_(where), tuned_(std::move(tuned)), tell_(std::move(tell)) {
   patience_.setSingleShot(true);
+  grace_.setSingleShot(true);
+  QObject::connect(&grace_, &QTimer::timeout, [this] {
+    graceOver_ = true;
+    Accept();
+    graceOver_ = false;
+    if (client_ >= 0) Watch();
+  });
   QObject::connect(&patience_, &QTimer::timeout, [this] {
     if (!conversation_) return;
     const auto at = conversation_->GiveUpAt();
@@ -76,6 +83,13 @@ void PosixRadioPort::Accept() {
   // that follows it.
   if (client_ >= 0) Serve();
   if (conversation_ && conversation_->Ending()) return;  // taken once it is gone
+  if (client_ >= 0 && !graceOver_) {
+    // A client that has just left may not have said so yet on a busy
+    // machine: the newcomer waits a moment before it is turned away.
+    if (!grace_.isActive()) grace_.start(kGrace);
+    acceptable_->setEnabled(false);
+    return;
+  }
   for (;;) {
     const int s = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (s < 0) {
@@ -96,6 +110,9 @@ void PosixRadioPort::Accept() {
     QObject::connect(readable_, &QSocketNotifier::activated, [this] { Serve(); });
     QObject::connect(writable_, &QSocketNotifier::activated, [this] { Serve(); });
     Serve();
+    // One that came meanwhile is looked at afresh: this client may have left
+    // already, without its end read yet.
+    return;
   }
 }
 
@@ -152,13 +169,14 @@ void PosixRadioPort::Serve() {
 void PosixRadioPort::Watch() {
   if (!conversation_) {
     patience_.stop();
+    grace_.stop();
     if (acceptable_) acceptable_->setEnabled(true);
     return;
   }
   const Conversation& c = *conversation_;
   readable_->setEnabled(c.WantsInput());
   writable_->setEnabled(!c.Unsent().empty());
-  acceptable_->setEnabled(!c.Ending());
+  acceptable_->setEnabled(!c.Ending() && !grace_.isActive());
   if (const auto at = c.GiveUpAt()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*at - Clock::now()).count();
     patience_.start(static_cast<int>(std::max<long long>(left, 0)));

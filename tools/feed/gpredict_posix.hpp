@@ -43,6 +43,11 @@ class PosixRadioPort {
   QSocketNotifier* readable_ = nullptr;
   QSocketNotifier* writable_ = nullptr;
   QTimer patience_;
+  // How long a second client waits for the first to end before it is told
+  // the port is busy.
+  static constexpr int kGrace = 1000;
+  QTimer grace_;
+  bool graceOver_ = false;
   RadioMemory memory_;
   std::optional<Conversation> conversation_;
 };

@@ -116,7 +116,10 @@ void WinsockRadios::Accept(Port& p) {
     p.conversation.emplace(p.where.role, p.memory, tuned_, tell_, Clock::now());
     // Bytes that came with the connection are taken now.
     Talk(p);
-    if (p.conversation && p.conversation->Ending()) return;
+    // One that came meanwhile is looked at on the next turn, once this
+    // client's end has been read if it has left already.
+    WSASetEvent(event_);
+    return;
   }
 }
 
