@@ -28,6 +28,8 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
+# shellcheck source=velkor/tests/wine_engine.sh
+source "$(dirname "$0")/wine_engine.sh"
 
 # rigctld listens once its rig is open. The probe stays connected while it runs: Hamlib 4.5's
 # rigctld closes a finished client's descriptor three times (two fclose and a close), which can
@@ -60,37 +62,10 @@ expect_radio() {
   fail "rigctl read back '$got', expected '$want'"
 }
 
-send() {
-  printf '%s\r\n' "$1" >&3 || fail "cannot send $1"
-}
-
-# One reply line without its CR, or fails after $1 seconds.
-reply() {
-  local line
-  IFS= read -r -t "$1" line <&3 || return 1
-  printf '%s' "${line%$'\r'}"
-}
-
-cp "$exe" "$dir/Velkor.exe"
-# With the DLLs beside it (Hamlib's), if it has any.
-find "$(dirname "$exe")" -maxdepth 1 -name '*.dll' -exec cp {} "$dir/" \;
 printf 'radio = rigctld\nrigctld = 127.0.0.1:%s\ntranscript = transcript.txt\n' "$port" \
   >"$dir/velkor.conf"
 start_rigctld
-# shellcheck disable=SC2086
-$WINE_RUN "$dir/Velkor.exe" 2>"$dir/stderr.txt" &
-engine_pid=$!
-
-connected=
-for _ in $(seq 300); do
-  if exec 3<>/dev/tcp/127.0.0.1/9000; then
-    connected=yes
-    break
-  fi 2>/dev/null
-  kill -0 "$engine_pid" 2>/dev/null || fail "Velkor.exe ended before it listened"
-  sleep 0.2
-done
-[ -n "$connected" ] || fail "Velkor.exe never listened on port 9000"
+start_engine "$exe"
 
 send "SETPORT COM1"
 ready=$(reply 20)

@@ -32,34 +32,16 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
+# shellcheck source=velkor/tests/wine_engine.sh
+source "$(dirname "$0")/wine_engine.sh"
 
 coproc RADIO { exec "$standin" "$dir/radio.log"; }
 read -r -t 10 pty <&"${RADIO[0]}" || fail "the stand-in gave no terminal"
 mount --bind "$pty" /dev/ttyS0 || fail "cannot put the stand-in on /dev/ttyS0"
 
-cp "$exe" "$dir/Velkor.exe"
-find "$(dirname "$exe")" -maxdepth 1 -name '*.dll' -exec cp {} "$dir/" \;
 unset VELKOR_CONF VELKOR_TRANSCRIPT
-$WINE_RUN "$dir/Velkor.exe" 2>"$dir/stderr.txt" &
-engine_pid=$!
-connected=
-for _ in $(seq 300); do
-  if exec 3<>/dev/tcp/127.0.0.1/9000; then
-    connected=yes
-    break
-  fi 2>/dev/null
-  kill -0 "$engine_pid" 2>/dev/null || fail "Velkor.exe ended before it listened"
-  sleep 0.2
-done
-[ -n "$connected" ] || fail "Velkor.exe never listened on port 9000"
+start_engine "$exe"
 
-send() { printf '%s\r\n' "$1" >&3 || fail "cannot send $1"; }
-# One reply, without its CR LF; the engine speaks Windows-1252, so this does too.
-reply() {
-  local line
-  IFS= read -r -t "$1" line <&3 || return 1
-  printf '%s' "${line%$'\r'}"
-}
 # What the radio received since line $1 of its log, status reads left out: Hamlib keeps the
 # last one for half a second, so how many reach the radio depends on timing.
 received_since() { tail -n "+$(($1 + 1))" "$dir/radio.log" | grep -v '^IF;$' | tr -d '\n'; }
