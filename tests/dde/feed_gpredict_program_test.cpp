@@ -95,6 +95,16 @@ std::string NextRecord(test::Feed& feed) {
   return line;
 }
 
+// Starts the feed on args and reads its lines up to the one saying it
+// answers Gpredict.
+::testing::AssertionResult StartAnswering(test::Feed& feed, const std::vector<std::wstring>& args) {
+  if (!feed.Start(args)) return ::testing::AssertionFailure() << "the feed did not start";
+  for (std::string line; (line = feed.NextLine()).rfind("answering", 0) != 0;) {
+    if (line.empty()) return ::testing::AssertionFailure() << "never answered";
+  }
+  return ::testing::AssertionSuccess();
+}
+
 TEST(FeedGpredict, EveryTranscriptOverWinsockToTheDdeLink) {
   const Winsock winsock;
   for (const char* name : test::kGpredictTranscripts) {
@@ -102,12 +112,9 @@ TEST(FeedGpredict, EveryTranscriptOverWinsockToTheDdeLink) {
     const test::GpredictReplay plan = test::PlanGpredictReplay(kData, name);
     const int port = FreePort();
     test::Feed feed;
-    ASSERT_TRUE(feed.Start({dde::Widen(plan.option), std::to_wstring(port), L"--gpredict-config",
-                            (kData / "config").wstring()}));
     // Its lines: what it found, that it answers, then each record.
-    for (std::string line; (line = feed.NextLine()).rfind("answering", 0) != 0;) {
-      ASSERT_FALSE(line.empty()) << "never answered";
-    }
+    ASSERT_TRUE(StartAnswering(feed, {dde::Widen(plan.option), std::to_wstring(port),
+                                      L"--gpredict-config", (kData / "config").wstring()}));
     Client gpredict(port);
     ASSERT_TRUE(gpredict.Connected());
     // The link is opened once the first record is out, as a user starts
@@ -146,11 +153,8 @@ TEST(FeedGpredict, ASecondClientIsToldAndClosedAndTheFirstGoesOn) {
   const Winsock winsock;
   const int port = FreePort();
   test::Feed feed;
-  ASSERT_TRUE(feed.Start({L"--gpredict", std::to_wstring(port), L"--gpredict-config",
-                          (kData / "nowhere").wstring(), L"--name", L"AO-07"}));
-  for (std::string line; (line = feed.NextLine()).rfind("answering", 0) != 0;) {
-    ASSERT_FALSE(line.empty()) << "never answered";
-  }
+  ASSERT_TRUE(StartAnswering(feed, {L"--gpredict", std::to_wstring(port), L"--gpredict-config",
+                                    (kData / "nowhere").wstring(), L"--name", L"AO-07"}));
   Client first(port);
   first.Send("F 145950000\n");
   EXPECT_EQ(first.Line(), "RPRT 0\n");
@@ -173,11 +177,8 @@ TEST(FeedGpredict, EveryClientGetsEveryAnswer) {
   const Winsock winsock;
   const int port = FreePort();
   test::Feed feed;
-  ASSERT_TRUE(feed.Start({L"--gpredict", std::to_wstring(port), L"--gpredict-config",
-                          (kData / "nowhere").wstring(), L"--name", L"AO-07"}));
-  for (std::string line; (line = feed.NextLine()).rfind("answering", 0) != 0;) {
-    ASSERT_FALSE(line.empty()) << "never answered";
-  }
+  ASSERT_TRUE(StartAnswering(feed, {L"--gpredict", std::to_wstring(port), L"--gpredict-config",
+                                    (kData / "nowhere").wstring(), L"--name", L"AO-07"}));
   test::ExpectEveryClientGetsEveryAnswer(port);
   feed.Quit();
   for (std::string line; !(line = feed.NextLine(3000)).empty() || feed.Running();) {
