@@ -1,12 +1,16 @@
 // A TS-790 stand-in on a pseudo-terminal, for tests that put it where a real radio's serial
 // device would be: prints the terminal's name, then answers as the radio until SIGTERM, noting
 // every command it receives in LOG, a line each. Lines on its standard input steer it:
-// "miss N" lets the next N settings pass without effect, "silent" stops it answering.
+// "miss N" lets the next N settings pass without effect, "silent" stops it answering and
+// "speak" starts it again, "id NNN" makes it answer ID as another Kenwood ("019" a TS-2000),
+// "refuse TNTO" answers "?;" to those commands, as a TS-790 without a tone unit does, and
+// "noise N" answers the next read with N bytes of noise.
 //   ts790-standin LOG
 
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +70,13 @@ int main(int argc, char** argv) {
         steering.erase(0, end + 1);
         if (order.rfind("miss ", 0) == 0) radio.miss = std::atoi(order.c_str() + 5);
         if (order == "silent") silent = true;
+        if (order == "speak") silent = false;
+        if (order.rfind("id ", 0) == 0) radio.id = order.substr(3);
+        if (order.rfind("refuse ", 0) == 0) radio.refuse = order.substr(7);
+        if (order.rfind("noise ", 0) == 0) {
+          const unsigned long n = std::strtoul(order.c_str() + 6, nullptr, 10);
+          radio.noise = static_cast<std::size_t>(std::min(n, 1ul << 20));
+        }
       }
     }
   }

@@ -16,6 +16,7 @@
 #include "system.hpp"
 #include "text.hpp"
 #include "transcript.hpp"
+#include "ts790_radio.hpp"
 #ifdef VELKOR_HAVE_HAMLIB
 #include "hamlib_radio.hpp"
 #endif
@@ -33,9 +34,11 @@ void stopServer(void* server) {
 std::unique_ptr<velkor::Radio> queued(std::unique_ptr<velkor::Radio> radio, velkor::Server& server,
                                       const velkor::Settings& settings,
                                       const std::vector<std::string>& afterOpen,
-                                      velkor::QueuedRadio*& worker) {
+                                      velkor::QueuedRadio*& worker, bool freshReadings = false) {
   velkor::QueuedRadio::Options options;
   options.readBack = settings.readBack;
+  // Only Hamlib's status cache makes a reading wait for the radio to settle.
+  if (freshReadings) options.settle = std::chrono::milliseconds(0);
   options.afterOpen = afterOpen;
   auto q = std::make_unique<velkor::QueuedRadio>(
       std::move(radio),
@@ -128,6 +131,16 @@ int main() {
 
   velkor::QueuedRadio* worker = nullptr;
   switch (settings.radio) {
+    case velkor::Settings::RadioKind::kTs790:
+      radio = queued(std::make_unique<velkor::Ts790Radio>(
+                         settings, velkor::Ts790Radio::Opener{},
+                         [&transcript](std::string_view sent, std::string_view received) {
+                           transcript.record("", "radio: " + velkor::radioBytes(sent) + " -> " +
+                                                     velkor::radioBytes(received));
+                         }),
+                     server, settings, afterPort, worker, true);
+      std::cerr << "Velkor.exe: Kenwood TS-790 with its own commands\n";
+      break;
     case velkor::Settings::RadioKind::kRigctld:
       radio = queued(std::make_unique<velkor::RigctldRadio>(settings), server, settings, afterPort,
                      worker);

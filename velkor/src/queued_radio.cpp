@@ -159,7 +159,12 @@ void QueuedRadio::run() {
       return false;
     };
     if (checks_.empty()) {
-      wake_.wait(lock, ready);
+      // A radio that stopped answering is looked for again on its own, commands or not.
+      if (linkDown_ && port_) {
+        wake_.wait_until(lock, lastOpen_ + options_.reopenInterval, ready);
+      } else {
+        wake_.wait(lock, ready);
+      }
     } else {
       wake_.wait_until(lock, lastIo_ + options_.settle, ready);
     }
@@ -192,7 +197,8 @@ void QueuedRadio::run() {
         continue;
       }
     }
-    if (!hasWork()) continue;
+    const bool retry = linkDown_ && port_ && !asked && !closePending_;
+    if (!hasWork() && !retry) continue;
     const bool reopen = asked || linkDown_;
     const bool close = closePending_;
     const std::string port = port_.value_or("");
@@ -201,12 +207,15 @@ void QueuedRadio::run() {
     if (close || reopen) checks_.clear();
     busy_ = true;
     lock.unlock();
+    bool applied = false;
     {
       std::lock_guard io(io_);
       if (close) backend_->close();
-      if (!reopen || openRadio(port, asked)) apply(port, work);
+      if (!reopen || openRadio(port, asked)) applied = apply(port, work);
     }
     lock.lock();
+    // What the radio did not get while it was away waits for it, unless something newer came.
+    if (!applied && port_ == port) keep(work);
     busy_ = false;
     idle_.notify_all();
   }
@@ -236,8 +245,10 @@ bool QueuedRadio::openRadio(const std::string& port, bool asked) {
     if (asked) {
       answerOpen(readyReply(backend_->description()), "opened " + echoText(port));
     } else {
-      notify_("", "reopened " + echoText(port));
+      notify_(readyReply(backend_->description() + "; la radio contesta de nuevo"),
+              "reopened " + echoText(port));
     }
+    for (const auto& note : backend_->openNotes()) notify_(note, "told after the port's answer");
     return true;
   }
   if (asked && !openPending_) {
@@ -249,8 +260,8 @@ bool QueuedRadio::openRadio(const std::string& port, bool asked) {
   if (asked) {
     answerOpen(errorReply(outcome.reason), "could not open " + echoText(port));
   } else {
-    notify_(errorReply(outcome.reason + "; se intentará de nuevo con la próxima orden"),
-            "could not reopen " + echoText(port));
+    // Said once when the radio went away; the tries after that are the transcript's.
+    notify_("", "could not reopen " + echoText(port) + ": " + outcome.reason);
   }
   return false;
 }
@@ -262,11 +273,11 @@ void QueuedRadio::lost(const std::string& port, const std::string& what, const O
     linkDown_ = true;
     checks_.clear();
   }
-  notify_(
-      errorReply(echoText(port) + ": la radio dejó de contestar (" + what + ": " + outcome.reason +
-                 "); compruebe que está encendida y el cable; se volverá a abrir con la "
-                 "próxima orden"),
-      "radio failed: " + what);
+  notify_(errorReply(echoText(port) + ": la radio dejó de contestar (" + what + ": " +
+                     outcome.reason +
+                     "); compruebe que está encendida y el cable; Velkor la sigue buscando y, "
+                     "cuando conteste, le pondrá lo último que se pidió"),
+          "radio failed: " + what);
 }
 
 // What a setting's outcome means for the rest of the work; says whatever the user must know.
@@ -283,7 +294,15 @@ bool QueuedRadio::report(const std::string& port, const std::string& what, const
   return false;
 }
 
-void QueuedRadio::apply(const std::string& port, const Pending& work) {
+void QueuedRadio::keep(const Pending& work) {
+  for (std::size_t i = 0; i < 2; ++i) {
+    if (!pending_.hz[i]) pending_.hz[i] = work.hz[i];
+    if (!pending_.mode[i]) pending_.mode[i] = work.mode[i];
+  }
+  if (!pending_.tone) pending_.tone = work.tone;
+}
+
+bool QueuedRadio::apply(const std::string& port, const Pending& work) {
   struct Step {
     std::string what;
     std::function<Outcome()> send;
@@ -324,11 +343,12 @@ void QueuedRadio::apply(const std::string& port, const Pending& work) {
     const Outcome outcome = step.send();
     ioDone();
     if (report(port, step.what, outcome)) {
-      if (options_.readBack && !step.check()) return;
+      if (options_.readBack && !step.check()) return false;
       continue;
     }
-    if (outcome.linkLost) return;
+    if (outcome.linkLost) return false;
   }
+  return true;
 }
 
 bool QueuedRadio::checkFrequency(const std::string& port, Band band, std::int64_t hz) {

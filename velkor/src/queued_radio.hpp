@@ -24,8 +24,9 @@ namespace velkor {
 // Every setting is read back where the radio can report it; one that did not take is set once
 // more, and if it still did not, one NOT DONE line says what the radio has.
 //
-// A radio that stops answering is closed; the next command reopens it, at most once per
-// reopenInterval.
+// A radio that stops answering is closed and said once; it is then reopened every
+// reopenInterval, silently, until it answers, which one ready line says; the newest value of each
+// setting asked meanwhile is kept for it.
 class QueuedRadio : public Radio {
  public:
   using Notify = std::function<void(const std::string& reply, const std::string& action)>;
@@ -87,7 +88,10 @@ class QueuedRadio : public Radio {
   void run();
   // Returns false when the radio is gone and the rest of the work must be dropped.
   bool openRadio(const std::string& port, bool asked);
-  void apply(const std::string& port, const Pending& work);
+  // False when the link was lost on the way.
+  bool apply(const std::string& port, const Pending& work);
+  // Puts back what work holds that nothing newer replaced (mutex_ held).
+  void keep(const Pending& work);
   // Reads one setting back, setting it once more if it did not take; false when the link was
   // lost.
   bool checkFrequency(const std::string& port, Band band, std::int64_t hz);

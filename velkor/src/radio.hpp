@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace velkor {
 
@@ -68,6 +69,9 @@ class Radio {
   // What open() reached, for the ready line: "Kenwood TS-790 en COM1 (/dev/ttyS0, 4800
   // baudios)".
   virtual std::string description() const = 0;
+  // What the user should know about the radio just opened (another model answered, another
+  // program holds its port), each said after the ready line.
+  virtual std::vector<std::string> openNotes() { return {}; }
 
   // What the radio reports right now; empty when it cannot say.
   virtual std::optional<std::int64_t> frequency(Band band) = 0;

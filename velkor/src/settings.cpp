@@ -51,6 +51,8 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
   if (key == "radio") {
     if (v == "sim") {
       s.radio = Settings::RadioKind::kSim;
+    } else if (v == "ts790") {
+      s.radio = Settings::RadioKind::kTs790;
     } else if (v == "hamlib") {
       s.radio = Settings::RadioKind::kHamlib;
     } else if (v == "rigctld") {
@@ -156,6 +158,11 @@ Settings parseSettings(std::string_view text, std::vector<std::string>& warnings
     }
     apply(settings, lower(trim(line.substr(0, eq))), trim(line.substr(eq + 1)), lineNo, warnings);
   }
+  // Hamlib's TS-790 backend sends the radio commands it refuses; files written before the
+  // engine had its own driver name it, and mean this radio.
+  if (settings.radio == Settings::RadioKind::kHamlib && settings.model == 2007) {
+    settings.radio = Settings::RadioKind::kTs790;
+  }
   return settings;
 }
 
@@ -176,13 +183,16 @@ std::string defaultSettingsText() {
 # Velkor.exe wrote this file with its defaults. Pasotune starts Velkor.exe afresh at every
 # Conectar, so a change here counts from the next Desconectar and Conectar.
 
-# hamlib: the radio through Hamlib on the port chosen in Pasotune (see model). sim: a simulated
-# TS-790, nothing leaves the computer. rigctld: a radio through Hamlib's rigctld, see rigctld
-# below. dummy: Hamlib's dummy rig (model 1), a demo of the Hamlib side.
-radio = hamlib
+# ts790: a Kenwood TS-790 on the port chosen in Pasotune, driven with its own commands.
+# hamlib: another radio through Hamlib on that port (see model). sim: a simulated TS-790,
+# nothing leaves the computer. rigctld: a radio through Hamlib's rigctld, see rigctld below.
+# dummy: Hamlib's dummy rig (model 1), a demo of the Hamlib side.
+radio = ts790
 
-# Hamlib rig model: 2007 Kenwood TS-790, 1 Hamlib's dummy rig, 2 a rigctld (see rigctld below).
-model = 2007
+# With radio = hamlib, Hamlib's rig model: 1 Hamlib's dummy rig, 2 a rigctld (see rigctld
+# below), 2014 a Kenwood TS-2000... (rigctl --list). 2007, the TS-790, is always the engine's
+# own driver.
+# model = 2014
 
 # Serial speed in baud, as set on the radio (the TS-790 talks at 4800).
 speed = 4800

@@ -13,13 +13,14 @@ namespace velkor {
 std::optional<int> comPortNumber(std::string_view name);
 
 struct Settings {
-  // kRigctld: our own client of Hamlib's rigctld, so it needs no Hamlib library.
-  enum class RadioKind { kSim, kHamlib, kRigctld };
+  // kTs790: the engine's own TS-790 driver. kRigctld: our own client of Hamlib's rigctld, so it
+  // needs no Hamlib library.
+  enum class RadioKind { kSim, kTs790, kHamlib, kRigctld };
   enum class Handshake { kNone, kHardware };
   // How MAIN (uplink) and SUB (downlink) are addressed on the radio.
   enum class Bands { kAuto, kMainSub, kAB, kSplit };
 
-  RadioKind radio = RadioKind::kHamlib;
+  RadioKind radio = RadioKind::kTs790;
   int model = 2007;
   int speed = 4800;
   Handshake handshake = Handshake::kHardware;

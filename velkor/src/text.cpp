@@ -110,4 +110,23 @@ std::string echoText(std::string_view utf8) {
   return shown(utf8, kEchoChars, true);
 }
 
+std::string radioBytes(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b == '\\') {
+      out += "\\\\";
+    } else if (b >= 0x20 && b < 0x7F) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
 }  // namespace velkor

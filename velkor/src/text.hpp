@@ -29,4 +29,8 @@ inline constexpr std::size_t kEchoChars = 64;
 // anywhere in a reply and an echo must never pass for the engine's own verdict.
 std::string echoText(std::string_view utf8);
 
+// Bytes from or for a radio as plain ASCII: printable characters as they are, a backslash as
+// \\, anything else as \xNN, so a report shows exactly what crossed the line.
+std::string radioBytes(std::string_view bytes);
+
 }  // namespace velkor

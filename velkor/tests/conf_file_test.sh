@@ -63,7 +63,7 @@ read -r -t 20 reply <&3 || reply=""
 read -r -t 5 note <&3 || note=""
 [[ $note =~ $want ]] || fail "said '$note' after the answer"
 if [ "$case" = missing ]; then
-  grep -q '^radio = hamlib' "$conf" || fail "the new velkor.conf does not drive the radio"
+  grep -q '^radio = ts790' "$conf" || fail "the new velkor.conf does not drive the radio"
 else
   grep -Eq "($want).*se usan los valores por omisión" "$dir/err" || fail "no line saying why"
 fi

@@ -22,7 +22,7 @@ TEST(Settings, DefaultsFileParsesCleanlyToTheDefaults) {
   const Settings s = parseSettings(defaultSettingsText(), warnings);
   EXPECT_TRUE(warnings.empty()) << warnings.front();
   // A new installation drives the radio, never a simulation nobody asked for.
-  EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib);
+  EXPECT_EQ(s.radio, Settings::RadioKind::kTs790);
   EXPECT_TRUE(s.readBack);
   EXPECT_EQ(s.model, 2007);
   EXPECT_EQ(s.speed, 4800);
@@ -76,8 +76,12 @@ TEST(Settings, KnowsEveryRadio) {
       {"radio = sim", Settings::RadioKind::kSim},
       {"radio = rigctld", Settings::RadioKind::kRigctld},
       {"radio = RIGCTLD", Settings::RadioKind::kRigctld},
-      {"radio = hamlib", Settings::RadioKind::kHamlib},
-      {"radio = rigctl", Settings::RadioKind::kHamlib},
+      {"radio = ts790", Settings::RadioKind::kTs790},
+      // Hamlib's own TS-790 backend sends commands the radio refuses: 2007 is always ours.
+      {"radio = hamlib", Settings::RadioKind::kTs790},
+      {"radio = hamlib\nmodel = 2014", Settings::RadioKind::kHamlib},
+      {"model = 2014\nradio = hamlib", Settings::RadioKind::kHamlib},
+      {"radio = rigctl", Settings::RadioKind::kTs790},
   };
   for (const auto& [text, kind] : cases) {
     std::vector<std::string> warnings;
@@ -129,7 +133,7 @@ TEST(Settings, CarriesOnWithDefaultsWhereNoFileCanBeWritten) {
        {dir.path() / "gone" / "velkor.conf", std::filesystem::path("/proc/self/velkor.conf")}) {
     std::vector<std::string> notes;
     const Settings s = loadSettings(file, notes);
-    EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib) << file;
+    EXPECT_EQ(s.radio, Settings::RadioKind::kTs790) << file;
     ASSERT_EQ(notes.size(), 1u) << file;
     EXPECT_NE(notes[0].find("se usan los valores por omisión"), std::string::npos) << notes[0];
   }
@@ -191,7 +195,7 @@ TEST_P(OddFile, IsNotReadOrWrittenAndTheDefaultsHold) {
     std::_Exit(1);
   }
   const Settings s = load.get();
-  EXPECT_EQ(s.radio, Settings::RadioKind::kHamlib);
+  EXPECT_EQ(s.radio, Settings::RadioKind::kTs790);
   EXPECT_EQ(s.model, 2007);
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_NE(notes[0].find(GetParam().note), std::string::npos) << notes[0];
