@@ -1,14 +1,16 @@
 // How far the radio trails the tracker: a real Gpredict pass (its downlink and uplink as it set
 // them, at the times it set them) turned into Pasotune's commands at Pasotune's pace, through the
-// engine's own stack (dispatcher, queue, read-back) to Hamlib's dummy rig and to the TS-790
-// stand-in on a pseudo-terminal, with and without the read-back.
+// engine's own stack (dispatcher, queue, read-back) to Hamlib's dummy rig, and to the TS-790
+// stand-in on a pseudo-terminal through Hamlib's TS-790 backend and through the engine's own
+// TS-790 driver, with and without the read-back.
 //
-//   radio-trail-bench TRANSCRIPT [--from S] [--seconds N] [--radio dummy|ts790]
+//   radio-trail-bench TRANSCRIPT [--from S] [--seconds N] [--radio dummy|ts790|ts790-own]
 //                     [--readback yes|no]
 //
 // --from: where in the pass to start, in seconds (by default 450: the minute before the
 // satellite passes overhead, when Doppler moves fastest).
-// Without --radio and --readback it runs all four. It prints, per run: how long after a command
+// Without --radio and --readback it runs all six. It prints, per run: how long SETPORT took to
+// READY, how long after a command
 // reached the engine the radio had the value (median, p99, max), and every 100 ms how far the
 // radio's frequency lay from the one the tracker asked for last (median, p99, max).
 
@@ -31,6 +33,7 @@
 #include "commands.hpp"
 #include "hamlib_radio.hpp"
 #include "queued_radio.hpp"
+#include "ts790_radio.hpp"
 #include "ts790_standin.hpp"
 
 namespace {
@@ -152,10 +155,15 @@ void Run(const std::vector<Set>& pass, double from, double seconds, const std::s
     }
     settings.comDevices[1] = line.Device();
   }
-  auto watched = std::make_unique<Watched>(std::make_unique<velkor::HamlibRadio>(settings));
+  const bool own = radioName == "ts790-own";
+  auto watched = std::make_unique<Watched>(
+      own ? std::unique_ptr<velkor::Radio>(std::make_unique<velkor::Ts790Radio>(settings))
+          : std::make_unique<velkor::HamlibRadio>(settings));
   Watched& radio = *watched;
   velkor::QueuedRadio::Options options;
   options.readBack = readBack;
+  // As the engine runs each: only Hamlib's status cache needs the radio to settle.
+  if (own) options.settle = 0ms;
   std::atomic<int> problems{0};
   velkor::QueuedRadio queue(
       std::move(watched),
@@ -167,8 +175,10 @@ void Run(const std::vector<Set>& pass, double from, double seconds, const std::s
       },
       options);
   velkor::Dispatcher dispatcher(queue);
+  const auto opening = Clock::now();
   dispatcher.handle("SETPORT COM1");
   if (!queue.waitIdle(10s)) std::exit(1);
+  const double openMs = std::chrono::duration<double, std::milli>(Clock::now() - opening).count();
 
   // What the tracker asks for, and the commands Pasotune sends for it: a check of the uplink,
   // then the downlink, each command followed by a 500 ms pause, as the follower does.
@@ -238,11 +248,12 @@ void Run(const std::vector<Set>& pass, double from, double seconds, const std::s
   }
   queue.shutdown(3s);
   std::printf(
-      "%-6s read-back %-3s: command to radio median %6.1f ms, p99 %6.1f ms, max %6.1f ms "
-      "(%zu); radio off the tracker median %5.0f Hz, p99 %5.0f Hz, max %5.0f Hz; %d lines\n",
-      radioName.c_str(), readBack ? "on" : "off", Percentile(lags, 0.5), Percentile(lags, 0.99),
-      Percentile(lags, 1.0), lags.size(), Percentile(errors, 0.5), Percentile(errors, 0.99),
-      Percentile(errors, 1.0), problems.load());
+      "%-9s read-back %-3s: SETPORT to READY %6.1f ms; command to radio median %6.1f ms, p99 "
+      "%6.1f ms, max %6.1f ms (%zu); radio off the tracker median %5.0f Hz, p99 %5.0f Hz, max "
+      "%5.0f Hz; %d lines\n",
+      radioName.c_str(), readBack ? "on" : "off", openMs, Percentile(lags, 0.5),
+      Percentile(lags, 0.99), Percentile(lags, 1.0), lags.size(), Percentile(errors, 0.5),
+      Percentile(errors, 0.99), Percentile(errors, 1.0), problems.load());
 }
 
 }  // namespace
@@ -250,13 +261,14 @@ void Run(const std::vector<Set>& pass, double from, double seconds, const std::s
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (argc < 2) {
-    std::cerr << "usage: radio-trail-bench TRANSCRIPT [--seconds N] [--radio dummy|ts790] "
-                 "[--readback yes|no]\n";
+    std::cerr
+        << "usage: radio-trail-bench TRANSCRIPT [--seconds N] [--radio dummy|ts790|ts790-own] "
+           "[--readback yes|no]\n";
     return 2;
   }
   double from = 450;
   double seconds = 60;
-  std::vector<std::string> radios{"dummy", "ts790"};
+  std::vector<std::string> radios{"dummy", "ts790", "ts790-own"};
   std::vector<bool> readBacks{false, true};
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
