@@ -143,7 +143,7 @@ cat "$work/demo.log"
 grep -q '^\[demo\] program ended$' "$work/demo.log" || fail "the program did not end by its close"
 grep -q '^  Velkor READY: Kenwood TS-790 en COM1 (/dev/ttyS0, 4800 baudios)$' "$work/demo.log" ||
   fail "the window does not name the radio and its device"
-grep -q '^radio = hamlib$' "$data/velkor.conf" || fail "the engine that ran was not the installed copy"
+grep -q '^radio = ts790$' "$data/velkor.conf" || fail "the engine that ran was not the installed copy"
 # Both bands tuned more than once: the pass was followed.
 [ "$(grep -c '^FA00' "$work/radio.log")" -ge 2 ] && [ "$(grep -c '^FB00' "$work/radio.log")" -ge 2 ] ||
   fail "the radio was not tuned along the pass: $(tr '\n' ' ' <"$work/radio.log")"
