@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "commands.hpp"
+#include "hamlib_child_radio.hpp"
 #include "net.hpp"
 #include "queued_radio.hpp"
 #include "rigctld_radio.hpp"
@@ -148,8 +149,18 @@ int main() {
       break;
     case velkor::Settings::RadioKind::kHamlib:
 #ifdef VELKOR_HAVE_HAMLIB
-      radio = queued(std::make_unique<velkor::HamlibRadio>(settings), server, settings, afterPort,
-                     worker);
+      if (settings.model == 1) {
+        // The dummy rig does no I/O: nothing from outside reaches Hamlib's code.
+        radio = queued(std::make_unique<velkor::HamlibRadio>(settings), server, settings,
+                       afterPort, worker);
+      } else if (settings.model == 2) {
+        radio = queued(std::make_unique<velkor::RigctldRadio>(settings), server, settings,
+                       afterPort, worker);
+      } else {
+        radio = queued(
+            std::make_unique<velkor::HamlibChildRadio>(settings, velkor::rigctldProgram()),
+            server, settings, afterPort, worker);
+      }
       std::cerr << "Velkor.exe: Hamlib rig model " << settings.model << '\n';
 #else
       std::cerr << "Velkor.exe: this build has no Hamlib; SETPORT will say so\n";

@@ -217,7 +217,8 @@ constexpr Step kSteps[] = {
     {"SET FREQ SUB 145.9498", "FB00145949800;FB;", ""},
     {"SET FREQ MAIN 1300.5000", "FA01300500000;FA;",
      "NOT DONE MAIN frecuencia 1300.500000 MHz: la radio no la acept\xF3 (FA01300500000;) y sigue "
-     "en 435.123400 MHz; \xBF" "est\xE1 fuera de sus bandas?"},
+     "en 435.123400 MHz; \xBF"
+     "est\xE1 fuera de sus bandas?"},
     // Refused before the radio is asked.
     {"SET MODE SUB AM", "", "NOT DONE SUB modo AM: el TS-790 no tiene el modo AM"},
 };
@@ -231,7 +232,8 @@ struct Station {
   std::unique_ptr<Engine> engine;
 
   // False (with a failure recorded) when it cannot be set up.
-  bool start(const std::string& com1 = "", std::vector<std::string> wrapper = {}) {
+  bool start(const std::string& com1 = "", std::vector<std::string> wrapper = {},
+             const std::string& conf = "") {
     if (const int other = connectTo9000(); other >= 0) {
       ::close(other);
       ADD_FAILURE() << "port 9000 is taken by an engine this test did not start";
@@ -245,7 +247,8 @@ struct Station {
     const auto exe = folder.path() / "Velkor.exe";
     std::filesystem::copy_file(VELKOR_EXE, exe);
     std::ofstream(folder.path() / "velkor.conf")
-        << "COM1 = " << (com1.empty() ? device : com1) << "\n";
+        << "COM1 = " << (com1.empty() ? device : com1) << "\n"
+        << conf;
     // Another user may run it from here.
     std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_all |
                                                     std::filesystem::perms::group_read |
@@ -401,11 +404,12 @@ INSTANTIATE_TEST_SUITE_P(
               "NOT DONE tono 88.5 Hz: la radio se qued\xF3 en 67.0 Hz"},
         Heard{"ModeBackAtOnce", [](Ts790&) {}, 0, {"SET MODE MAIN USB", "SET MODE MAIN FM"}, ""},
         // Refusals: said at once, never set again, and nothing lands where it should not.
-        Heard{"NoToneUnit",
-              [](Ts790& r) { r.refuse = "TNTO"; },
-              0,
-              {"SET TONE 88.5"},
-              "NOT DONE tono 88.5 Hz: la radio no acept\xF3 el subtono 88.5 Hz (TN08;)" + kToneUnit},
+        Heard{
+            "NoToneUnit",
+            [](Ts790& r) { r.refuse = "TNTO"; },
+            0,
+            {"SET TONE 88.5"},
+            "NOT DONE tono 88.5 Hz: la radio no acept\xF3 el subtono 88.5 Hz (TN08;)" + kToneUnit},
         Heard{"ToneNotSwitchedOn",
               [](Ts790& r) { r.refuse = "TO"; },
               0,
@@ -424,7 +428,8 @@ INSTANTIATE_TEST_SUITE_P(
               0,
               {"SET FREQ SUB 100.0000"},
               "NOT DONE SUB frecuencia 100.000000 MHz: la radio no la acept\xF3 (FB00100000000;) y "
-              "sigue en 435.000000 MHz; \xBF" "est\xE1 fuera de sus bandas?"},
+              "sigue en 435.000000 MHz; \xBF"
+              "est\xE1 fuera de sus bandas?"},
         Heard{"AnotherKenwood",
               [](Ts790& r) { r.id = "019"; },
               0,
@@ -432,12 +437,7 @@ INSTANTIATE_TEST_SUITE_P(
               "NOT DONE COM1: contesta un Kenwood TS-2000 (ID019;), no un TS-790: sus \xF3rdenes "
               "pueden ser otras; para ella ponga radio = hamlib y model = 2014 en @"},
         // Noise where an answer should be: heard as noise, asked again, and taken.
-        Heard{"NoisyAnswer",
-              [](Ts790& r) { r.noise = 6000; },
-              0,
-              {"SET MODE MAIN USB"},
-              "",
-              '2'}),
+        Heard{"NoisyAnswer", [](Ts790& r) { r.noise = 6000; }, 0, {"SET MODE MAIN USB"}, "", '2'}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A radio switched off mid-pass: one ERROR within 5 s, silence while it is away, one READY when
@@ -473,6 +473,59 @@ TEST(Ts790Wire, RadioLostAndBackIsSaidOnceEach) {
   EXPECT_EQ(bench.ts790.mode(0), '2');
   EXPECT_EQ(bench.ts790.frequency(0), 435'200'000);
   EXPECT_EQ(bench.replies.substr(from), back) << "said once";
+}
+
+// Another radio through Hamlib, which runs in a process of its own: a radio answering with noise
+// Hamlib's serial code cannot take (it has crashed it) never ends the engine, and the radio
+// is followed again afterwards.
+TEST(Ts790Wire, NoiseThroughHamlibNeverEndsTheEngine) {
+  if (!std::filesystem::exists("/usr/bin/rigctld")) GTEST_SKIP() << "no rigctld";
+  Station station;
+  // Hamlib's TS-711 speaks the same older Kenwood commands as the stand-in.
+  ASSERT_TRUE(station.start("", {}, "radio = hamlib\nmodel = 2006\n"));
+  Bench& bench = station.bench;
+  bench.ts790.id = "003";
+  station.send("SETPORT COM1");
+  const std::string ready = station.replies(0, 20s);
+  ASSERT_EQ(ready.rfind("Velkor READY: Kenwood TS-711 en COM1", 0), 0u) << ready;
+  // The noise is written as far as the line takes it, never blocking the radio's side.
+  ::fcntl(bench.line.master, F_SETFL, ::fcntl(bench.line.master, F_GETFL) | O_NONBLOCK);
+  bench.ts790.noise = 100'000;
+  station.send("SET FREQ MAIN 435.1000");
+  bench.pump([] { return false; }, 8s);
+  EXPECT_EQ(station.engine->exited(), -1) << "the engine ended";
+  station.send("SET FREQ MAIN 435.3000");
+  EXPECT_TRUE(bench.pump([&] { return bench.ts790.frequency(0) == 435'300'000; }, 30s))
+      << bench.replies;
+  EXPECT_EQ(station.engine->exited(), -1) << "the engine ended";
+
+  // Hamlib crashing outright: said once with its cause, started again, the radio followed.
+  std::ifstream children("/proc/" + std::to_string(station.engine->pid()) + "/task/" +
+                         std::to_string(station.engine->pid()) + "/children");
+  std::string rigctld;
+  children >> rigctld;
+  if (rigctld.empty()) {
+    // The child belongs to the worker thread: look at every thread of the engine.
+    for (const auto& task : std::filesystem::directory_iterator(
+             "/proc/" + std::to_string(station.engine->pid()) + "/task")) {
+      std::ifstream more(task.path() / "children");
+      if (more >> rigctld) break;
+    }
+  }
+  ASSERT_FALSE(rigctld.empty()) << "no rigctld under the engine";
+  const std::size_t from = bench.replies.size();
+  ::kill(std::stoi(rigctld), SIGSEGV);
+  station.send("SET FREQ MAIN 435.4000");
+  const std::string said = station.replies(from, 20s);
+  EXPECT_NE(said.find("Hamlib (rigctld) termin\xF3 por la se\xF1"
+                      "al 11 (SIGSEGV)"),
+            std::string::npos)
+      << said;
+  EXPECT_TRUE(bench.pump([&] { return bench.ts790.frequency(0) == 435'400'000; }, 30s))
+      << bench.replies;
+  EXPECT_NE(bench.replies.find("contesta de nuevo", from), std::string::npos) << bench.replies;
+  EXPECT_EQ(station.engine->exited(), -1) << "the engine ended";
+  std::cout << "What the engine said:\n" << bench.replies;
 }
 
 // Each way a port can fail gives one ERROR line that names the port and says what to do,
