@@ -66,7 +66,7 @@ function(_pasotune_hamlib_write_text path text)
   file(WRITE "${path}" "${text}")
 endfunction()
 
-# DLL copies beside libhamlib-4.dll in SHIP: the DLLs it imports (and those they import) that
+# DLL copies beside libhamlib-4.dll and rigctld.exe in SHIP: the DLLs they import (and those they import) that
 # mingw-w64 provides, each with its Debian copyright file; any other import is Windows' own.
 function(_pasotune_hamlib_runtime_dlls ship)
   execute_process(COMMAND ${PASOTUNE_HAMLIB_CC} -print-libgcc-file-name
@@ -79,7 +79,7 @@ function(_pasotune_hamlib_runtime_dlls ship)
   endforeach()
   find_program(PASOTUNE_DPKG dpkg)
 
-  file(GLOB queue "${ship}/*.dll")
+  file(GLOB queue "${ship}/*.dll" "${ship}/*.exe")
   set(seen)
   while(queue)
     list(POP_FRONT queue dll)
@@ -269,7 +269,7 @@ function(_pasotune_hamlib_ship prefix source hash out)
   set(ship "${CMAKE_BINARY_DIR}/hamlib-ship")
   set(${out} "${ship}" PARENT_SCOPE)
   file(READ "${prefix}/pasotune-hamlib.stamp" stamp)
-  string(APPEND stamp "from ${source}\n")
+  string(APPEND stamp "from ${source}\nwith rigctld.exe\n")
   if(EXISTS "${ship}.stamp")
     file(READ "${ship}.stamp" found)
     if(found STREQUAL stamp)
@@ -287,6 +287,13 @@ function(_pasotune_hamlib_ship prefix source hash out)
   execute_process(COMMAND ${CMAKE_STRIP} -o "${ship}/${dll_name}" "${dll}" RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "Hamlib for Windows: ${CMAKE_STRIP} failed on ${dll}")
+  endif()
+  # Velkor.exe runs Hamlib's rigctld for every radio but the TS-790, so a crash in Hamlib's
+  # serial code ends rigctld, not the engine.
+  execute_process(COMMAND ${CMAKE_STRIP} -o "${ship}/rigctld.exe" "${prefix}/bin/rigctld.exe"
+    RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "Hamlib for Windows: no rigctld.exe in ${prefix}/bin")
   endif()
 
   file(STRINGS "${prefix}/lib/pkgconfig/hamlib.pc" version REGEX "^Version:")

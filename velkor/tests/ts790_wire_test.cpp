@@ -459,19 +459,29 @@ TEST(Ts790Wire, RadioLostAndBackIsSaidOnceEach) {
                         0),
             0u)
       << error;
-  // A mode asked while it is away, and several tries to reopen it.
+  // A mode asked while it is away, several tries to reopen it, and the tracker moving on:
+  // both frequencies every 100 ms.
   station.send("SET MODE MAIN USB");
-  bench.pump([] { return false; }, 4s);
+  for (int i = 1; i <= 40; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "SET FREQ %s %.4f", i % 2 ? "MAIN" : "SUB",
+                  i % 2 ? 435.2 + i * 0.0001 : 145.9 - i * 0.0001);
+    station.send(line);
+    bench.pump([] { return false; }, 100ms);
+  }
   EXPECT_EQ(bench.replies.substr(from), error) << "the tries are not said";
   from = bench.replies.size();
   bench.silent = false;
   const std::string back = station.replies(from, 10s);
   EXPECT_EQ(back.rfind("Velkor READY: Kenwood TS-790 en COM1", 0), 0u) << back;
   EXPECT_NE(back.find("contesta de nuevo"), std::string::npos) << back;
-  bench.pump([&] { return bench.ts790.mode(0) == '2' && bench.ts790.frequency(0) == 435'200'000; },
+  // The newest of each, nothing older after it.
+  bench.pump([&] { return bench.ts790.mode(0) == '2' && bench.ts790.frequency(1) == 145'896'000; },
              5s);
+  bench.pump([] { return false; }, 1s);
   EXPECT_EQ(bench.ts790.mode(0), '2');
-  EXPECT_EQ(bench.ts790.frequency(0), 435'200'000);
+  EXPECT_EQ(bench.ts790.frequency(0), 435'203'900);
+  EXPECT_EQ(bench.ts790.frequency(1), 145'896'000);
   EXPECT_EQ(bench.replies.substr(from), back) << "said once";
 }
 
