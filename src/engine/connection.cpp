@@ -156,11 +156,18 @@ void Connection::WinsockHamlib_DataArrival(long /*bytesTotal*/) {
                    " líneas más de Velkor sin mostrar");
   }
   const std::string bloque = QuitarCrLf(data);
-  if (bloque.find(engine::kReplyError) != std::string::npos) {
+  const std::size_t error = bloque.rfind(engine::kReplyError);
+  const std::size_t banner = bloque.rfind(engine::kReplyReady);
+  // The radio is back after an ERROR: the switch must not offer to connect
+  // while the radio follows. With both markers, the later one is the news.
+  const bool mostrarListo =
+      banner != std::string::npos && (error == std::string::npos || banner > error);
+  if (error != std::string::npos && !mostrarListo) {
     form_.HPORT.SetEnabled(true);
     MostrarConectable();
   }
-  if (bloque.find(engine::kReplyReady) != std::string::npos) {
+  if (mostrarListo) MostrarConectado();
+  if (banner != std::string::npos) {
     m_.Conectado = true;
     // The engine has just opened the radio: what the window shows goes to it
     // now, not only when the tracker next changes something.

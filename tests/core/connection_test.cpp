@@ -166,15 +166,23 @@ TEST_F(Connection, EngineReplies) {
   struct Case {
     std::vector<std::string> arrivals;
     std::vector<std::string> logged;
-    bool error;
+    bool error;  // the switch offers to connect, the port box is free
     bool ready;
   };
   const Case cases[] = {
       {{"ERROR cannot open COM1\r\n"}, {"ERROR cannot open COM1"}, true, false},
       {{"error lower case\r\n"}, {"error lower case"}, false, false},
       {{"Velkor READY\r\n"}, {"Velkor READY"}, false, true},
-      // Each reply its own line; the markers act on the whole arrival.
+      // Each reply its own line; the markers act on the whole arrival, and
+      // of the two the later one sets the switch.
       {{"Velkor READY\r\nERROR busy\r\n"}, {"Velkor READY", "ERROR busy"}, true, true},
+      {{"ERROR lost\r\nVelkor READY: back\r\n"}, {"ERROR lost", "Velkor READY: back"}, false, true},
+      // The radio back after an ERROR: the switch is Desconectar again.
+      {{"ERROR lost\r\n", "Velkor READY: back\r\n"},
+       {"ERROR lost", "Velkor READY: back"},
+       false,
+       true},
+      {{"Velkor READY\r\n", "ERROR lost\r\n"}, {"Velkor READY", "ERROR lost"}, true, true},
       {{"Velkor READY: x\r\nNOT DONE y"}, {"Velkor READY: x", "NOT DONE y"}, false, true},
       {{"\r\n"}, {""}, false, false},
       {{"Velkor RE", "ADY\r\n"}, {"Velkor RE", "ADY"}, false, false},
@@ -192,6 +200,7 @@ TEST_F(Connection, EngineReplies) {
     log.erase(log.begin());  // "Conectando ..."
     EXPECT_EQ(log, c.logged) << c.arrivals[0];
     EXPECT_EQ(t.w.form.Command1.Caption(), c.error ? "Conectar" : "Desconectar") << c.arrivals[0];
+    EXPECT_EQ(t.w.form.Command1.Picture(), c.error ? "up2-icon" : "cancel-icon") << c.arrivals[0];
     EXPECT_EQ(t.w.form.HPORT.Enabled(), c.error) << c.arrivals[0];
     EXPECT_EQ(t.w.m.Conectado, c.ready) << c.arrivals[0];
     EXPECT_EQ(t.w.tcp.State(), sck::kConnected) << c.arrivals[0];

@@ -378,6 +378,32 @@ TEST_P(LiveTracker, TheLastCommandsCarryTheNewestRecord) {
   EXPECT_LE(LastLineAt() - (start + GetParam() * last), kOnePass + kSlack);
 }
 
+// The radio lost and back mid-pass: the ERROR offers to connect, the ready
+// banner puts the switch back and the radio on the newest record.
+TEST_P(LiveTracker, TheReadyBannerAfterAnErrorPutsTheSwitchBack) {
+  Click();
+  w.RunFor(100);
+  const DepthProbe probe(w);
+  const double start = w.loop.Now() + 20;
+  const int last = Stream(start);
+  std::vector<std::string> looks;
+  auto look = [this, &looks] {
+    looks.push_back(w.form.Command1.Caption() + " " + w.form.Command1.Picture() +
+                    (w.form.HPORT.Enabled() ? " puerto libre" : " puerto fijo"));
+  };
+  w.loop.At(start + 5'003, [this] { w.engine.Reply("ERROR: la radio no contesta\r\n"); });
+  w.loop.At(start + 5'003 + kOnePass + kSlack, look);
+  w.loop.At(start + 20'011, [this] { w.engine.Reply("Velkor READY: TS-790 en COM1\r\n"); });
+  w.loop.At(start + 20'011 + kOnePass + kSlack, look);
+  w.RunFor(600'000 + 10'000);
+  probe.ExpectFlat();
+  EXPECT_THAT(looks,
+              ElementsAre("Conectar up2-icon puerto libre", "Desconectar cancel-icon puerto fijo"));
+  EXPECT_EQ(w.form.Command1.Caption(), "Desconectar");
+  EXPECT_LE(LastLineAt() - (start + GetParam() * last), kOnePass + kSlack);
+  ExpectRadioOnTheLabels();
+}
+
 INSTANTIATE_TEST_SUITE_P(Every, LiveTracker, testing::Values(50.0, 1000.0),
                          [](const testing::TestParamInfo<double>& info) {
                            return std::to_string(static_cast<int>(info.param)) + "ms";
