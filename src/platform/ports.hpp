@@ -186,6 +186,9 @@ struct Platform {
   ProgramEnd& programEnd;
   char decimalSeparator = '.';  // from the user's number settings
   char folderSeparator = '/';   // the platform's; '\\' on Windows
+  // Where the tracker is not Orbitron itself, the log line that says how to
+  // start one when it is not running; empty where none is needed.
+  std::string_view trackerHint = {};
 
   // name in the program's folder.
   std::string InProgramFolder(std::string_view name) {

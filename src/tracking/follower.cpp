@@ -19,6 +19,7 @@ void Follower::Command2_Click() {
   } catch (const std::exception&) {
     p_.messages.Show("No se está ejecutando Orbitron!", std::string(kTituloPrograma),
                      MsgButtons::kOk, MsgIcon::kExclamation);
+    if (!p_.trackerHint.empty()) ch_.AgregarLog(std::string(p_.trackerHint));
   }
 }
 

@@ -15,6 +15,10 @@ inline constexpr std::string_view kTituloPrograma = "Pasotune";
 // The tracker linked by itself after start-up, and the tracker gone.
 inline constexpr std::string_view kEnlazado = "Enlazado con Orbitron";
 inline constexpr std::string_view kSeHaIdo = "Orbitron se ha ido: sin datos de seguimiento";
+// Where no Orbitron runs (Linux): how to start a tracker.
+inline constexpr std::string_view kComoSeguir =
+    "Sin seguimiento: abra «Pasotune con Gpredict» en el menú de aplicaciones, o ejecute "
+    "pasotune-feed";
 
 class Follower {
  public:

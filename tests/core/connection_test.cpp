@@ -347,19 +347,29 @@ TEST_F(Connection, UnguardedStepsLogTheirFailureAndGoOn) {
 }
 
 TEST(TrackerLink, AbsentTrackerIsToldOnceAndTheProgramGoesOn) {
-  World w;
-  w.tracker.running = false;
-  w.app.Load();
-  w.RunFor(5000);
-  ASSERT_EQ(w.messages.shown.size(), 1u);
-  EXPECT_EQ(w.messages.shown[0].text, "No se está ejecutando Orbitron!");
-  EXPECT_EQ(w.messages.shown[0].title, "Pasotune");
-  EXPECT_EQ(w.messages.shown[0].buttons, MsgButtons::kOk);
-  EXPECT_EQ(w.messages.shown[0].icon, MsgIcon::kExclamation);
-  EXPECT_FALSE(w.programEnd.ended);
-  EXPECT_TRUE(w.form.Command1.Enabled());
-  EXPECT_EQ(w.form.txtDDE.LinkMode(), 0);
-  EXPECT_THAT(w.processes.calls, IsEmpty());
+  // Where Orbitron itself is the tracker the box says it all; elsewhere one
+  // log line after it says how to start one.
+  for (const std::string_view hint : {std::string_view(), kComoSeguir}) {
+    World w;
+    w.platform.trackerHint = hint;
+    w.tracker.running = false;
+    w.app.Load();
+    w.RunFor(5000);
+    ASSERT_EQ(w.messages.shown.size(), 1u);
+    EXPECT_EQ(w.messages.shown[0].text, "No se está ejecutando Orbitron!");
+    EXPECT_EQ(w.messages.shown[0].title, "Pasotune");
+    EXPECT_EQ(w.messages.shown[0].buttons, MsgButtons::kOk);
+    EXPECT_EQ(w.messages.shown[0].icon, MsgIcon::kExclamation);
+    EXPECT_FALSE(w.programEnd.ended);
+    EXPECT_TRUE(w.form.Command1.Enabled());
+    EXPECT_EQ(w.form.txtDDE.LinkMode(), 0);
+    EXPECT_THAT(w.processes.calls, IsEmpty());
+    if (hint.empty()) {
+      EXPECT_THAT(w.Log(), IsEmpty());
+    } else {
+      EXPECT_THAT(w.Log(), ElementsAre(std::string(hint)));
+    }
+  }
 }
 
 TEST(TrackerLink, LinkingAgainReplacesTheLink) {

@@ -15,7 +15,9 @@ Program::Program(const Options& options)
                 files_,
                 options.messages ? *options.messages : messages_,
                 options.programEnd ? *options.programEnd : exit_,
-                SystemDecimalSeparator()},
+                SystemDecimalSeparator(),
+                '/',
+                kComoSeguir},
       app_(platform_),
       view_(app_.form),
       outside_([this] { return view_.RequestClose(); }) {
