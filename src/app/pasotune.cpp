@@ -33,6 +33,7 @@ Pasotune::Pasotune(Platform& p)
       .dataArrival = [this](long bytes) { connection.WinsockHamlib_DataArrival(bytes); },
       .error = [this](int n, const std::string& d) { connection.WinsockHamlib_Error(n, d); },
   });
+  p.processes.SetEnded([this](const std::string& cause) { connection.MotorTerminado(cause); });
   BindTimer(form.Timer1, timer1_);
   BindTimer(form.Timer2, timer2_);
   BindTrackerLink();
@@ -40,6 +41,7 @@ Pasotune::Pasotune(Platform& p)
 
 Pasotune::~Pasotune() {
   platform.tcp.SetEvents({});
+  platform.processes.SetEnded({});
   platform.tracker.Close();
   platform.tracker.SetPresence({});
   if (timer1_) platform.pump.StopTimer(timer1_);

@@ -188,6 +188,7 @@ void Connection::WinsockHamlib_Error(int number, const std::string& description)
 }
 
 void Connection::MatarMotor() {
+  finesPedidos_ = motoresVivos_;
   try {
     p_.processes.EndByImageName(std::string(engine::kImageName));
   } catch (const std::exception& e) {
@@ -195,9 +196,21 @@ void Connection::MatarMotor() {
   }
 }
 
+void Connection::MotorTerminado(const std::string& causa) {
+  if (motoresVivos_ > 0) --motoresVivos_;
+  if (finesPedidos_ > 0) {
+    --finesPedidos_;
+    return;
+  }
+  // A crash or someone else's kill: the switch alone would not say why.
+  ch_.AgregarLog(std::string(engine::kImageName) + " terminó " + causa +
+                 "; Conectar lo arranca de nuevo");
+}
+
 void Connection::ArrancarMotor() {
   try {
     p_.processes.Start(p_.InProgramFolder(engine::kImageName));
+    ++motoresVivos_;
   } catch (const std::exception& e) {
     ch_.AgregarLog(ErrorLine(e.what()));
   }

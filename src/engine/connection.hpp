@@ -25,6 +25,9 @@ class Connection {
 
   // Ends every engine process; also used at exit.
   void MatarMotor();
+  // An engine that ArrancarMotor started has ended; said in the log unless
+  // MatarMotor asked for it.
+  void MotorTerminado(const std::string& causa);
 
   // Called whenever a reply's ready banner has set Conectado.
   std::function<void()> listo;
@@ -43,6 +46,8 @@ class Connection {
   Channel& ch_;
   bool intentando_ = false;          // the connection attempts are under way
   bool puertoAjenoAvisado_ = false;  // this sequence said whose the port is
+  int motoresVivos_ = 0;             // started, and their end not yet heard of
+  int finesPedidos_ = 0;             // of those, the ones MatarMotor asked to end
 };
 
 // Removes every CR LF pair, left to right in one pass; lone CR or LF stay.

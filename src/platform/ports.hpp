@@ -121,12 +121,27 @@ class TrackerLink {
 
 class Processes {
  public:
+  // How a process ended, in the system's terms, worded to follow "terminó":
+  // "por la señal 11 (SIGSEGV)", "con el código de salida 3".
+  using Ended = std::function<void(const std::string& cause)>;
   virtual ~Processes() = default;
+  // Told, through the pump, each time a process that Start started ends,
+  // whoever or whatever ended it.
+  void SetEnded(Ended onEnded) { ended_ = std::move(onEnded); }
   // Detached, hidden, not awaited. Throws PortError when it cannot start.
   virtual void Start(const std::string& path) = 0;
-  // Forcibly ends every process whose image name is exactly imageName, not
-  // awaited. Never the calling process.
+  // Forcibly ends every process of the caller's own user whose image name
+  // is exactly imageName, not awaited. Never the calling process.
   virtual void EndByImageName(const std::string& imageName) = 0;
+
+ protected:
+  void RaiseEnded(const std::string& cause) {
+    // A copy: the handler may replace it.
+    if (const Ended e = ended_) e(cause);
+  }
+
+ private:
+  Ended ended_;
 };
 
 class Files {

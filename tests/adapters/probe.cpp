@@ -1,7 +1,8 @@
 // A child for the adapter tests. Started by PosixProcesses it gets no
 // arguments, so it leaves a "<exe>.ready" note once loaded and sleeps until
 // killed; when its file name starts with "EndsOwnName" it instead ends every
-// process of its own name and leaves a note saying it survived. With an
+// process of its own name and leaves a note saying it survived, and with
+// "ExitsWith3" it exits with status 3. With an
 // argument it answers a question or ends through ExitProgramEnd.
 #include <signal.h>
 #include <unistd.h>
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
     std::ofstream(self + ".alive") << "alive\n";
     return 0;
   }
+  if (name.rfind("ExitsWith3", 0) == 0) return 3;
   // Renamed into place, so the note is never seen while still open.
   std::ofstream(self + ".ready.tmp") << "ready\n";
   std::rename((self + ".ready.tmp").c_str(), (self + ".ready").c_str());

@@ -10,8 +10,11 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,6 +26,10 @@ namespace pasotune {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Not the engine's name: these tests end processes by name, and must never
+// meet an engine, wherever they run.
+constexpr const char* kName = "PasotuneProbeEngine.exe";
 
 // /proc/<pid>/stat: "pid (comm) S ppid pgrp session ..."; comm may hold
 // blanks, so fields are counted after the last ')'.
@@ -120,19 +127,21 @@ class PosixProcessesTest : public ::testing::Test {
 };
 
 TEST_F(PosixProcessesTest, EndsEveryProcessOfExactlyThatName) {
-  const int engine1 = Spawn(Probe("Velkor.exe"));
+  const int engine1 = Spawn(Probe(kName));
   // The same name from another folder counts too.
   const fs::path other = fs::path(dir.path().toStdString()) / "other";
   fs::create_directory(other);
-  fs::copy_file(PROBE_PATH, other / "Velkor.exe");
-  const int engine2 = Spawn((other / "Velkor.exe").string());
+  fs::copy_file(PROBE_PATH, other / kName);
+  const int engine2 = Spawn((other / kName).string());
   std::vector<int> bystanders;
-  for (const char* name : {"velkor.exe", "Velkor.exe.old", "xVelkor.exe", "Velkor", "Velkor.ex"}) {
+  for (const char* name :
+       {"pasotuneprobeengine.exe", "PasotuneProbeEngine.exe.old", "xPasotuneProbeEngine.exe",
+        "PasotuneProbeEngine", "PasotuneProbeEngine.ex"}) {
     bystanders.push_back(Spawn(Probe(name)));
   }
   for (int pid : bystanders) ASSERT_TRUE(Running(pid)) << pid;
 
-  processes.EndByImageName("Velkor.exe");
+  processes.EndByImageName(kName);
   EXPECT_TRUE(WaitGone(engine1, 5000));
   EXPECT_TRUE(WaitGone(engine2, 5000));
   for (int pid : bystanders) {
@@ -151,7 +160,7 @@ TEST_F(PosixProcessesTest, EndsOnlyProcessesOfTheSameRealUser) {
   fs::permissions(dir.path().toStdString(), fs::perms::owner_all | fs::perms::group_read |
                                                 fs::perms::group_exec | fs::perms::others_read |
                                                 fs::perms::others_exec);
-  const std::string engine = Probe("Velkor.exe");
+  const std::string engine = Probe(kName);
   fs::permissions(engine, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
   const struct {
     uid_t real, effective;
@@ -163,7 +172,7 @@ TEST_F(PosixProcessesTest, EndsOnlyProcessesOfTheSameRealUser) {
     if (pids.back() < 0) GTEST_SKIP() << "no other user id to be had here";
     ASSERT_TRUE(Running(pids.back()));
   }
-  processes.EndByImageName("Velkor.exe");
+  processes.EndByImageName(kName);
   for (std::size_t i = 0; i < pids.size(); ++i) {
     EXPECT_EQ(WaitGone(pids[i], cases[i].ended ? 5000 : 300), cases[i].ended)
         << "real uid " << cases[i].real << ", effective " << cases[i].effective;
@@ -174,18 +183,18 @@ TEST_F(PosixProcessesTest, EndsOnlyProcessesOfTheSameRealUser) {
 // engine still holds the port and must go. A file that is merely named so
 // is not the engine.
 TEST_F(PosixProcessesTest, ADeletedEngineStillCountsANameEndingInDeletedDoesNot) {
-  const std::string engine = Probe("Velkor.exe");
+  const std::string engine = Probe(kName);
   const int replaced = Spawn(engine);
   fs::remove(engine);
-  Probe("Velkor.exe");
-  const int named = Spawn(Probe("Velkor.exe (deleted)"));
+  Probe(kName);
+  const int named = Spawn(Probe(kName + std::string(" (deleted)")));
   const fs::path other = fs::path(dir.path().toStdString()) / "other";
   fs::create_directory(other);
-  fs::copy_file(PROBE_PATH, other / "Velkor.exe (deleted)");
-  const int namedAndDeleted = Spawn((other / "Velkor.exe (deleted)").string());
-  fs::remove(other / "Velkor.exe (deleted)");
+  fs::copy_file(PROBE_PATH, other / (kName + std::string(" (deleted)")));
+  const int namedAndDeleted = Spawn((other / (kName + std::string(" (deleted)"))).string());
+  fs::remove(other / (kName + std::string(" (deleted)")));
 
-  processes.EndByImageName("Velkor.exe");
+  processes.EndByImageName(kName);
   EXPECT_TRUE(WaitGone(replaced, 5000));
   EXPECT_FALSE(WaitGone(named, 300));
   EXPECT_FALSE(WaitGone(namedAndDeleted, 300));
@@ -248,6 +257,85 @@ TEST_F(PosixProcessesTest, StartRefusesWhatCannotRun) {
       EXPECT_NE(std::string(e.what()).find(c.path), std::string::npos) << e.what();
     }
   }
+}
+
+// Whatever ends a started process, its end is told once, through the post,
+// with the system's cause.
+TEST_F(PosixProcessesTest, TellsHowAStartedProcessEnded) {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<std::function<void()>> posted;
+  processes.SetPost([&](std::function<void()> fn) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    posted.push_back(std::move(fn));
+    arrived.notify_all();
+  });
+  std::vector<std::string> told;
+  processes.SetEnded([&](const std::string& cause) { told.push_back(cause); });
+  const struct {
+    const char* name;
+    int signal;  // 0: it exits by itself
+    const char* cause;
+  } cases[] = {
+      {"Sleeper.exe", SIGSEGV, "por la señal 11 (SIGSEGV)"},
+      {"Sleeper.exe", SIGKILL, "por la señal 9 (SIGKILL)"},
+      {"ExitsWith3.exe", 0, "con el código de salida 3"},
+  };
+  for (const auto& c : cases) {
+    const int pid = Spawn(Probe(c.name));
+    if (c.signal != 0) {
+      for (int i = 0; i < 500 && !fs::exists(dir.path().toStdString() + "/" + c.name + ".ready");
+           ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      ::kill(pid, c.signal);
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(10), [&] { return !posted.empty(); }))
+        << c.cause;
+    const auto fn = std::move(posted.back());
+    posted.clear();
+    lock.unlock();
+    told.clear();
+    fn();
+    EXPECT_EQ(told, std::vector<std::string>{c.cause});
+    fs::remove(dir.path().toStdString() + "/" + c.name + ".ready");
+  }
+}
+
+// Another PID namespace's engine (a container's, another test run's) shows
+// in our /proc under our user id, but is not ours to end.
+TEST_F(PosixProcessesTest, LeavesProcessesOfAnotherPidNamespaceAlone) {
+  const std::string probe = Probe(kName);
+  const pid_t outer = ::fork();
+  if (outer == 0) {
+    ::execlp("unshare", "unshare", "--pid", "--fork", "--kill-child", probe.c_str(),
+             static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(outer, 0);
+  forked.push_back(outer);
+  int inner = 0;
+  for (int i = 0; i < 500 && inner == 0; ++i) {
+    for (const auto& e : fs::directory_iterator("/proc")) {
+      const std::string name = e.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      if (std::stoi(name) != outer && ImageNameOfProcess(std::stoi(name)) == kName) {
+        inner = std::stoi(name);
+      }
+    }
+    if (inner == 0) {
+      int status = 0;
+      if (::waitpid(outer, &status, WNOHANG) == outer) {
+        forked.clear();
+        GTEST_SKIP() << "no PID namespace to be had here";
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ASSERT_NE(inner, 0);
+  processes.EndByImageName(kName);
+  EXPECT_FALSE(WaitGone(inner, 300));
 }
 
 TEST_F(PosixProcessesTest, NeverEndsTheCallingProcess) {

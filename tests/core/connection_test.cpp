@@ -346,6 +346,81 @@ TEST_F(Connection, UnguardedStepsLogTheirFailureAndGoOn) {
   }
 }
 
+// Whatever ends the engine, the log says so with the system's cause, unless
+// the program ended it: at Desconectar, at exit, before a start, on giving up.
+TEST_F(Connection, AnEngineEndNotAskedForIsToldWithItsCause) {
+  auto told = [](const char* cause) {
+    return std::vector<std::string>{std::string("Velkor.exe terminó ") + cause +
+                                    "; Conectar lo arranca de nuevo"};
+  };
+  struct Case {
+    const char* name;
+    std::function<void(Session&)> act;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {"a crash while linked", [](Session& t) { t.w.processes.Crash("por la señal 11 (SIGSEGV)"); },
+       told("por la señal 11 (SIGSEGV)")},
+      {"another program's kill",
+       [](Session& t) { t.w.processes.Crash("por la señal 9 (SIGKILL)"); },
+       told("por la señal 9 (SIGKILL)")},
+      {"an exit status", [](Session& t) { t.w.processes.Crash("con el código de salida 3"); },
+       told("con el código de salida 3")},
+      {"Desconectar", [](Session& t) { t.Click(); }, {}},
+      {"Conectar after the link dropped",
+       [](Session& t) {
+         t.w.engine.Hangup();
+         t.w.RunFor(10);
+         t.Click();
+       },
+       {}},
+      {"exit",
+       [](Session& t) {
+         t.w.After(0, [&t] { t.w.form.RequestClose(); });
+         t.w.RunFor(1000);
+         EXPECT_TRUE(t.w.programEnd.ended);
+       },
+       {}},
+      {"a crash, then Conectar",
+       [](Session& t) {
+         t.w.processes.Crash("por la señal 6 (SIGABRT)");
+         t.w.RunFor(10);
+         t.Click();
+         t.w.RunFor(10);
+         t.Click();
+       },
+       told("por la señal 6 (SIGABRT)")},
+  };
+  for (const Case& c : cases) {
+    Session t;
+    t.Click();
+    t.w.RunFor(10);
+    ASSERT_EQ(t.w.processes.Running(), 1) << c.name;
+    c.act(t);
+    t.w.RunFor(1000);
+    std::vector<std::string> said;
+    for (const std::string& line : t.w.Log()) {
+      if (line.find("terminó") != std::string::npos) said.push_back(line);
+    }
+    EXPECT_EQ(said, c.said) << c.name;
+  }
+  // An engine that never listens and ends during the attempts, then one
+  // that never listens and is ended on giving up.
+  for (const bool crash : {true, false}) {
+    Session t;
+    t.w.processes.listenAfterMs.reset();
+    if (crash) t.w.After(1'700, [&t] { t.w.processes.Crash("con el código de salida 127"); });
+    t.Click();
+    t.w.RunFor(1000);
+    std::vector<std::string> said;
+    for (const std::string& line : t.w.Log()) {
+      if (line.find("terminó") != std::string::npos) said.push_back(line);
+    }
+    EXPECT_EQ(said, crash ? told("con el código de salida 127") : std::vector<std::string>{});
+    EXPECT_EQ(t.w.Log().back(), kGivenUp);
+  }
+}
+
 TEST(TrackerLink, AbsentTrackerIsToldOnceAndTheProgramGoesOn) {
   // Where Orbitron itself is the tracker the box says it all; elsewhere one
   // log line after it says how to start one.

@@ -1,5 +1,8 @@
 #include "app/qt/program.hpp"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include "platform/posix/program_folder.hpp"
 #include "platform/qt/qt_locale.hpp"
 
@@ -22,6 +25,12 @@ Program::Program(const Options& options)
       view_(app_.form),
       outside_([this] { return view_.RequestClose(); }) {
   messages_.SetParent(&view_);
+  // An engine's end is heard in a thread of the adapter's; it is told here.
+  processes_.SetPost([](std::function<void()> fn) {
+    if (QCoreApplication* qapp = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(qapp, std::move(fn), Qt::QueuedConnection);
+    }
+  });
 }
 
 void Program::Start() {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -132,6 +133,41 @@ struct SpawnSetup {
 
 }  // namespace
 
+// Shared with the threads that wait for our children, which may outlive us.
+struct PosixProcesses::Watch {
+  std::mutex mutex;
+  Post post;                        // under mutex
+  PosixProcesses* owner = nullptr;  // read and written in the loop's thread only
+};
+
+PosixProcesses::PosixProcesses() : watch_(std::make_shared<Watch>()) {
+  watch_->owner = this;
+}
+
+PosixProcesses::~PosixProcesses() {
+  const std::lock_guard<std::mutex> lock(watch_->mutex);
+  watch_->post = nullptr;
+  watch_->owner = nullptr;
+}
+
+void PosixProcesses::SetPost(Post post) {
+  const std::lock_guard<std::mutex> lock(watch_->mutex);
+  watch_->post = std::move(post);
+}
+
+std::string EndCause(int status) {
+  if (WIFSIGNALED(status)) {
+    const int signal = WTERMSIG(status);
+    std::string cause = "por la señal " + std::to_string(signal);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+    if (const char* name = ::sigabbrev_np(signal)) cause += " (SIG" + std::string(name) + ")";
+#endif
+    return cause;
+  }
+  if (WIFEXITED(status)) return "con el código de salida " + std::to_string(WEXITSTATUS(status));
+  return "con el estado " + std::to_string(status);
+}
+
 std::string ImageNameOf(std::string_view exeLink, bool deleted) {
   if (deleted && EndsWithDeleted(exeLink)) exeLink.remove_suffix(kDeleted.size());
   const std::size_t slash = exeLink.rfind('/');
@@ -196,10 +232,17 @@ int PosixProcesses::Spawn(const std::string& path) {
   // Not awaited by the caller, but reaped: a thread blocks on this one pid,
   // never on anyone else's children, and ends with it.
   try {
-    std::thread([pid] {
+    std::thread([pid, watch = watch_] {
       int status = 0;
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      int got;
+      while ((got = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
       }
+      if (got != pid) return;
+      const std::lock_guard<std::mutex> lock(watch->mutex);
+      if (!watch->post) return;
+      watch->post([watch, cause = EndCause(status)] {
+        if (watch->owner) watch->owner->RaiseEnded(cause);
+      });
     }).detach();
   } catch (const std::system_error&) {
     // Without a thread it stays a zombie until we exit; it did start.
@@ -213,6 +256,8 @@ void PosixProcesses::EndByImageName(const std::string& imageName) {
   if (!proc) throw PortError("Cannot list the running processes: " + ErrnoText(errno));
   const pid_t self = ::getpid();
   const uid_t user = ::getuid();
+  struct stat ownWorld {};
+  const bool knowWorld = ::stat("/proc/self/ns/pid", &ownWorld) == 0;
   while (const dirent* entry = ::readdir(proc.get())) {
     const std::string_view name = entry->d_name;
     if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) continue;
@@ -227,6 +272,13 @@ void PosixProcesses::EndByImageName(const std::string& imageName) {
     if (ImageNameOf(exe, false) != imageName && ImageNameOf(exe, true) != imageName) continue;
     PinnedProcess process(pid);
     if (process.Gone() || RealUid(dir) != user || ImageNameOfProcess(pid) != imageName) continue;
+    // A process in a child PID namespace shows in our /proc too. Where
+    // namespaces cannot be told apart (no ns/ files), all are one.
+    struct stat world {};
+    if (knowWorld && (::stat((dir + "/ns/pid").c_str(), &world) != 0 ||
+                      world.st_dev != ownWorld.st_dev || world.st_ino != ownWorld.st_ino)) {
+      continue;
+    }
     process.Kill();
   }
 }

@@ -240,6 +240,7 @@ void Tracker::Stop() {
 void Processes::Start(const std::string& path) {
   calls.push_back({"start", path, loop_.Now()});
   if (failStart) throw PortError(*failStart);
+  ++running_;
   if (!listenAfterMs) return;
   loop_.After(*listenAfterMs, [this, gen = generation_] {
     if (gen == generation_) peer_.SetListening(true);
@@ -249,9 +250,18 @@ void Processes::Start(const std::string& path) {
 void Processes::EndByImageName(const std::string& imageName) {
   calls.push_back({"end", imageName, loop_.Now()});
   if (imageName != "Velkor.exe") return;
+  EndAll("por la señal 9 (SIGKILL)");
+}
+
+void Processes::Crash(const std::string& cause) {
+  EndAll(cause);
+}
+
+void Processes::EndAll(const std::string& cause) {
   ++generation_;
   peer_.SetListening(false);
   peer_.Hangup();
+  for (; running_ > 0; --running_) loop_.After(1, [this, cause] { RaiseEnded(cause); });
 }
 
 // ---- MessageBox ----

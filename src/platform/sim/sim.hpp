@@ -187,12 +187,21 @@ class Processes : public pasotune::Processes {
   // Start fails with this description.
   std::optional<std::string> failStart;
   void Start(const std::string& path) override;
+  // Ends the running engines, each told ended "por la señal 9 (SIGKILL)".
   void EndByImageName(const std::string& imageName) override;
+  // The running engines end by themselves (a crash, another program's
+  // kill), told ended with this cause.
+  void Crash(const std::string& cause);
+  int Running() const { return running_; }
 
  private:
+  // The running engines go: the link drops, and each end is told 1 ms later.
+  void EndAll(const std::string& cause);
+
   Loop& loop_;
   Peer& peer_;
   std::uint64_t generation_ = 0;
+  int running_ = 0;
 };
 
 class MessageBox : public pasotune::MessageBox {
