@@ -2,8 +2,8 @@
 // arguments: it writes "<exe>.note" with how it was started, sets the event
 // named by PASOTUNE_PROBE_READY and sleeps until ended. When its file name
 // starts with "EndsOwnName" it instead ends every process of its own name
-// and leaves "<exe>.alive". With an argument it answers a question or ends
-// through Win32ProgramEnd.
+// and leaves "<exe>.alive"; with "ExitsWith3" it exits with 3. With an argument it answers a
+// question or ends through Win32ProgramEnd.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
   }
   const std::wstring self = SelfPath();
   const std::wstring name = self.substr(self.find_last_of(L"\\/") + 1);
+  if (name.rfind(L"ExitsWith3", 0) == 0) return 3;
   if (name.rfind(L"EndsOwnName", 0) == 0) {
     Win32Processes().EndByImageName(WideToUtf8(name));
     WriteNote(self + L".alive", "alive\n");

@@ -121,6 +121,34 @@ TEST_F(Win32ProcessesTest, StartRefusesWhatCannotRun) {
   }
 }
 
+// Whatever ends a started process, its end is told once, through this
+// thread's message queue, with the system's cause.
+TEST_F(Win32ProcessesTest, TellsHowAStartedProcessEnded) {
+  std::vector<std::string> told;
+  processes.SetEnded([&](const std::string& cause) { told.push_back(cause); });
+  const auto pumpUntilTold = [&] {
+    const ULONGLONG deadline = ::GetTickCount64() + 10000;
+    while (told.empty() && ::GetTickCount64() < deadline) {
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+      MSG msg;
+      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    }
+  };
+  processes.Start(test::Utf8(test::CopyProbe(dir.Path() / L"exits", L"ExitsWith3.exe")));
+  pumpUntilTold();
+  EXPECT_EQ(told, std::vector<std::string>{"con el código de salida 3"});
+  told.clear();
+  ::SetEnvironmentVariableW(L"PASOTUNE_PROBE_READY", L"pasotune-probe-told");
+  ::CloseHandle(ready);
+  ready = ::CreateEventW(nullptr, FALSE, FALSE, L"pasotune-probe-told");
+  processes.Start(test::Utf8(test::CopyProbe(dir.Path() / L"killed", kName)));
+  ASSERT_EQ(::WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  processes.EndByImageName(test::Utf8(kName));
+  pumpUntilTold();
+  EXPECT_EQ(told, std::vector<std::string>{"con el código de salida 1"});
+  EXPECT_EQ(EndCause(0xC0000005u), "por la excepción 0xC0000005 (acceso a memoria no válido)");
+}
+
 TEST_F(Win32ProcessesTest, NeverEndsTheCallingProcess) {
   const fs::path path = test::CopyProbe(dir.Path(), L"EndsOwnName.exe");
   started.push_back(processes.Spawn(test::Utf8(path)));

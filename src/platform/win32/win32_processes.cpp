@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -52,10 +53,79 @@ std::wstring ImageNameOf(HANDLE process) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// Posted to the adapter's window when a watched process has ended.
+constexpr UINT kProcessEnded = WM_APP + 17;
+
+void CALLBACK ProcessEnded(PVOID window, BOOLEAN /*timedOut*/) {
+  ::PostMessageW(static_cast<HWND>(window), kProcessEnded, 0, 0);
+}
+
 }  // namespace
 
+std::string EndCause(DWORD code) {
+  // Exception codes (an access violation, a stack overrun) read best in hex.
+  if ((code & 0xC0000000u) == 0xC0000000u) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+    std::string cause = std::string("por la excepción ") + hex;
+    switch (code) {
+      case 0xC0000005u:
+        return cause + " (acceso a memoria no válido)";
+      case 0xC00000FDu:
+        return cause + " (desbordamiento de pila)";
+      case 0xC0000409u:
+        return cause + " (desbordamiento de búfer)";
+      case 0xC000013Au:
+        return cause + " (Ctrl+C)";
+      default:
+        return cause;
+    }
+  }
+  return "con el código de salida " + std::to_string(code);
+}
+
+Win32Processes::~Win32Processes() {
+  // Waits for a callback under way, so none posts to a window gone.
+  for (Watched& w : watched_) ::UnregisterWaitEx(w.wait, INVALID_HANDLE_VALUE);
+}
+
 void Win32Processes::Start(const std::string& path) {
-  Spawn(path);
+  ProcessHandle process = Spawn(path);
+  // It has started: a failure to watch it only leaves its end untold.
+  try {
+    if (!window_) {
+      window_ = std::make_unique<MessageWindow>([this](UINT message, WPARAM, LPARAM) {
+        if (message != kProcessEnded) return false;
+        TellEnded();
+        return true;
+      });
+    }
+  } catch (const PortError&) {
+    return;
+  }
+  Watched w{std::move(process), nullptr};
+  if (!::RegisterWaitForSingleObject(&w.wait, w.process.Get(), &ProcessEnded, window_->Handle(),
+                                     INFINITE, WT_EXECUTEONLYONCE)) {
+    return;
+  }
+  watched_.push_back(std::move(w));
+}
+
+void Win32Processes::TellEnded() {
+  std::vector<std::string> causes;
+  for (auto it = watched_.begin(); it != watched_.end();) {
+    if (::WaitForSingleObject(it->process.Get(), 0) != WAIT_OBJECT_0) {
+      ++it;
+      continue;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(it->process.Get(), &code);
+    ::UnregisterWaitEx(it->wait, INVALID_HANDLE_VALUE);
+    causes.push_back(EndCause(code));
+    it = watched_.erase(it);
+  }
+  // After the list is settled: a handler may start another.
+  for (const std::string& cause : causes) RaiseEnded(cause);
 }
 
 ProcessHandle Win32Processes::Spawn(const std::string& path) {

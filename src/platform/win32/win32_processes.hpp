@@ -2,9 +2,12 @@
 // the exact image name through a Toolhelp snapshot.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/ports.hpp"
+#include "platform/win32/message_window.hpp"
 #include "platform/win32/win32_api.hpp"
 
 namespace pasotune {
@@ -36,6 +39,12 @@ class ProcessHandle {
 
 class Win32Processes : public Processes {
  public:
+  Win32Processes() = default;
+  ~Win32Processes() override;
+  Win32Processes(const Win32Processes&) = delete;
+  Win32Processes& operator=(const Win32Processes&) = delete;
+
+  // Spawn, then its end is told through the calling thread's message queue.
   void Start(const std::string& path) override;
   // Start, handing back the process. No shell: path (UTF-8) is run as it
   // is, with no arguments and nothing of ours inherited, hidden and with no
@@ -46,6 +55,19 @@ class Win32Processes : public Processes {
   // same user as we do. One whose user cannot be read is left alone, and so
   // is one we may not end.
   void EndByImageName(const std::string& imageName) override;
+
+ private:
+  struct Watched {
+    ProcessHandle process;
+    HANDLE wait = nullptr;  // the thread pool's wait for its end
+  };
+  void TellEnded();
+
+  std::vector<Watched> watched_;
+  std::unique_ptr<MessageWindow> window_;
 };
+
+// An exit code in words, to follow "terminó".
+std::string EndCause(DWORD exitCode);
 
 }  // namespace pasotune
