@@ -285,6 +285,34 @@ TEST(Program, FollowsAPassOnTheEngineAndClosesAsAsked) {
       << "the engine outlived the program";
 }
 
+// A second start while the first follows with its engine: it brings the
+// first to the front and ends, and the engine runs on.
+TEST(Program, ASecondStartRaisesTheFirstAndLeavesItsEngine) {
+  Folder folder;
+  CopyProgram(folder);
+  Feed feed;
+  ASSERT_TRUE(feed.Start({L"--pass", L"--speed", L"10"}));
+  Program first;
+  ASSERT_TRUE(first.Start(folder.Path() / "pasotune.exe"));
+  const HWND window = first.AwaitWindow();
+  ASSERT_TRUE(window) << "no window \"Pasotune 1.0\"";
+  const HWND connect = AwaitConectar(window);
+  ASSERT_TRUE(connect) << "Conectar never enabled";
+  PostMessageW(connect, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Poll([&] { return ProcessesNamed(L"Velkor.exe") == 1; }, 10000)) << "no engine";
+  ShowWindow(window, SW_MINIMIZE);
+  ASSERT_TRUE(Poll([&] { return IsIconic(window) != FALSE; }, 5000));
+
+  Program second;
+  ASSERT_TRUE(second.Start(folder.Path() / "pasotune.exe"));
+  ASSERT_TRUE(second.Ended(15000)) << "the second start did not end";
+  EXPECT_TRUE(Poll([&] { return IsIconic(window) == FALSE; }, 5000)) << "not brought back";
+  EXPECT_EQ(ProcessesNamed(L"pasotune.exe"), 1);
+  EXPECT_EQ(ProcessesNamed(L"Velkor.exe"), 1);
+  EXPECT_EQ(TextOf(connect), L"Desconectar");
+  CloseWithYes(first, window);
+}
+
 // The tracker starts 5 s after the program, is killed and comes back: one
 // box at start-up, and the records reach the engine each time.
 TEST(Program, FollowsATrackerStartedLaterKilledAndRestarted) {

@@ -1,6 +1,7 @@
 // The assembled program over the production adapters; and the real program
 // driven from outside, with its engine, ended by a signal.
 #include "app/qt/program.hpp"
+#include "app/qt/single_instance.hpp"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -15,6 +17,7 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <csignal>
 #include <cstdlib>
@@ -149,6 +152,55 @@ TEST(Program, SignalsAndTheSessionsEndAskLikeTheCloseBox) {
     EXPECT_TRUE(program.View().isVisible());
     EXPECT_EQ(ReadAll(config), "CTCSS=100.0\r\nPuerto=COM3\r\n");
   }
+}
+
+// A second start in the same session hears that a first runs, and the first
+// is asked to come to the front, once per start; another session's does not.
+TEST(SingleInstance, ASecondStartRaisesTheFirstAndStops) {
+  const QString key = QStringLiteral("test-%1").arg(::getpid());
+  SingleInstance first(key);
+  int raised = 0;
+  first.raise = [&] { ++raised; };
+  ASSERT_TRUE(first.First());
+  for (int start = 1; start <= 2; ++start) {
+    SingleInstance second(key);
+    EXPECT_FALSE(second.First());
+    const QDeadlineTimer deadline(5000);
+    while (raised < start && !deadline.hasExpired()) QCoreApplication::processEvents();
+    EXPECT_EQ(raised, start);
+  }
+  SingleInstance elsewhere(key + QStringLiteral("-other-session"));
+  EXPECT_TRUE(elsewhere.First());
+}
+
+// The real program started twice on one session bus: the second ends at
+// once, leaving the first and its engine alone.
+TEST(SingleInstance, TheRealProgramStartedTwice) {
+  QTemporaryDir runtime;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+             QStringLiteral("unix:path=") + runtime.filePath(QStringLiteral("no-bus")));
+  const QString exe = QStringLiteral(PASOTUNE_TEST_PROGRAM_DIR "/pasotune");
+  QProcess first;
+  first.setProcessEnvironment(env);
+  first.start(exe, {});
+  ASSERT_TRUE(first.waitForStarted(5000));
+  const QDeadlineTimer listening(10000);
+  while (!QDir(runtime.path()).entryList({QStringLiteral("pasotune-*.lock")}).size() &&
+         !listening.hasExpired()) {
+    QThread::msleep(20);
+  }
+  QProcess second;
+  second.setProcessEnvironment(env);
+  second.start(exe, {});
+  EXPECT_TRUE(second.waitForFinished(10000));
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(first.state(), QProcess::Running);
+  ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+  first.waitForFinished(5000);
 }
 
 #if defined(PASOTUNE_DEMO_EXE) && defined(VELKOR_EXE)
