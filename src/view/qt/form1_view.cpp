@@ -23,6 +23,7 @@
 #include <cmath>
 
 #include "view/qt/log_view.hpp"
+#include "view/qt/registro_view.hpp"
 #include "view/qt/twips.hpp"
 
 // Resources of a static library are registered by name, at global scope.
@@ -147,6 +148,7 @@ Form1View::Form1View(Form1& form, QWidget* parent, const QString& family)
   // log catches up once the current handler yields to the event loop.
   form_.List1.itemAdded = [this] { ShowSelectionSoon(); };
   form_.List1.selectionChanged = [this] { ShowSelectionSoon(); };
+  list1_->openLog = [this] { OpenRegistro(); };
 
   auto* frame2 = new QGroupBox(QStringLiteral("Orbitron"), this);
   Lay(frame2, "Frame2", kLarge, false, 2040, 1920, 4455, 1815);
@@ -329,8 +331,24 @@ void Form1View::ShowSelectionSoon() {
       [this] {
         selectionPending_ = false;
         list1_->CatchUp();
+        if (registro_) registro_->CatchUp();
       },
       Qt::QueuedConnection);
+}
+
+RegistroView* Form1View::Registro() const {
+  return registro_;
+}
+
+void Form1View::OpenRegistro() {
+  if (!registro_) {
+    registro_ = new RegistroView(form_.List1, MonospaceFont(family_, kSmall, false), this);
+    registro_->setWindowIcon(windowIcon());
+  }
+  registro_->show();
+  registro_->setWindowState(registro_->windowState() & ~Qt::WindowMinimized);
+  registro_->raise();
+  registro_->activateWindow();
 }
 
 void Form1View::ApplySize() {

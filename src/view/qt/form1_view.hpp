@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QFont>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -20,6 +21,7 @@ class QToolButton;
 namespace pasotune {
 
 class LogView;
+class RegistroView;
 
 class Form1View : public QWidget {
   Q_OBJECT
@@ -38,6 +40,11 @@ class Form1View : public QWidget {
   // A close request from outside the window (a signal, the session's end),
   // the same as the close box's. True when the window closed.
   bool RequestClose();
+
+  // Opens the "Registro" window with the whole log, or brings the open one
+  // to the front.
+  void OpenRegistro();
+  RegistroView* Registro() const;
 
   // Consolas where installed, then Inconsolata, the face closest to it,
   // then the system's fixed font.
@@ -70,6 +77,7 @@ class Form1View : public QWidget {
   Form1& form_;
   QString family_;
   LogView* list1_ = nullptr;
+  QPointer<RegistroView> registro_;
   QToolButton* command1_ = nullptr;
   QFrame* shape1_ = nullptr;
   QLineEdit* txtDDE_ = nullptr;

@@ -1,7 +1,11 @@
 #include "view/qt/log_view.hpp"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -26,6 +30,11 @@ LogView::LogView(ListBox& list, QWidget* parent) : QAbstractScrollArea(parent), 
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   viewport()->setAutoFillBackground(true);
   viewport()->setBackgroundRole(QPalette::Base);
+  // Any move the view does not make itself is the user's: at the bottom the
+  // log follows new lines again, anywhere else it stays.
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    if (!scrolling_) follow_ = value >= verticalScrollBar()->maximum();
+  });
   CatchUp();
 }
 
@@ -52,6 +61,12 @@ QRect LogView::RowRect(int row) const {
 
 int LogView::RowWidth(int row) const {
   return fontMetrics().horizontalAdvance(RowText(row)) + 2 * kMargin;
+}
+
+int LogView::RowAt(QPoint at) const {
+  if (at.y() < 0) return -1;
+  const int row = FirstVisibleRow() + at.y() / RowHeight();
+  return row < rows_ ? row : -1;
 }
 
 QString LogView::RowToolTip(int row) const {
@@ -91,6 +106,16 @@ void LogView::UpdateScrollRange() {
   across->setRange(0, std::max(0, widest_ - viewport()->width()));
 }
 
+void LogView::ScrollTo(int value) {
+  scrolling_ = true;
+  verticalScrollBar()->setValue(value);
+  scrolling_ = false;
+}
+
+bool LogView::TipShown() const {
+  return tipShown_ && QToolTip::isVisible();
+}
+
 void LogView::CatchUp() {
   const int before = rows_;
   rows_ = static_cast<int>(std::min<std::size_t>(list_.ListCount(), INT_MAX));
@@ -98,12 +123,21 @@ void LogView::CatchUp() {
   Measure(before, rows_);
   const long index = list_.ListIndex();
   selected_ = index >= 0 && index < rows_ ? index : -1;
+  scrolling_ = true;
   UpdateScrollRange();
-  if (selected_ >= 0) {
-    const int row = static_cast<int>(selected_);
-    QScrollBar* bar = verticalScrollBar();
-    if (row < bar->value()) bar->setValue(row);
-    if (row >= bar->value() + VisibleRows()) bar->setValue(row - VisibleRows() + 1);
+  scrolling_ = false;
+  QScrollBar* bar = verticalScrollBar();
+  const bool grew = rows_ > before;
+  // New lines move the view only while it follows them, and never from
+  // under a tooltip being read; it catches up once the tooltip is gone.
+  if (!grew || (follow_ && !TipShown())) {
+    if (grew) ScrollTo(bar->maximum());
+    if (selected_ >= 0) {
+      const int row = static_cast<int>(selected_);
+      if (row < bar->value()) ScrollTo(row);
+      if (row >= bar->value() + VisibleRows()) ScrollTo(row - VisibleRows() + 1);
+    }
+    follow_ = bar->value() >= bar->maximum();
   }
   viewport()->update();
 }
@@ -133,6 +167,38 @@ void LogView::mousePressEvent(QMouseEvent* event) {
   Choose(FirstVisibleRow() + static_cast<long>(event->position().y()) / RowHeight());
 }
 
+void LogView::mouseDoubleClickEvent(QMouseEvent* event) {
+  const int row = RowAt(event->position().toPoint());
+  if (row < 0) return;
+  Choose(row);
+  if (openLog) openLog();
+}
+
+QMenu* LogView::ContextMenu(int row) {
+  auto* menu = new QMenu(this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  // The row's text is taken now: a line logged while the menu is open
+  // moves the selection, not what is copied.
+  const QString text = row >= 0 && row < rows_ ? RowText(row) : QString();
+  QAction* copy = menu->addAction(QStringLiteral("Copiar"));
+  copy->setEnabled(row >= 0 && row < rows_);
+  connect(copy, &QAction::triggered, this, [text] { QGuiApplication::clipboard()->setText(text); });
+  QAction* open = menu->addAction(QStringLiteral("Ver registro completo"));
+  connect(open, &QAction::triggered, this, [this] {
+    if (openLog) openLog();
+  });
+  return menu;
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* event) {
+  int row = static_cast<int>(selected_);
+  if (event->reason() != QContextMenuEvent::Keyboard) {
+    row = RowAt(event->pos());
+    Choose(row);
+  }
+  ContextMenu(row)->popup(event->globalPos());
+}
+
 void LogView::keyPressEvent(QKeyEvent* event) {
   const long page = VisibleRows();
   const long current = list_.ListIndex();  // the model's, not what is painted yet
@@ -155,6 +221,10 @@ void LogView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_End:
       Choose(rows_ - 1);
       break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (openLog) openLog();
+      break;
     default:
       QAbstractScrollArea::keyPressEvent(event);
   }
@@ -162,7 +232,10 @@ void LogView::keyPressEvent(QKeyEvent* event) {
 
 void LogView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  scrolling_ = true;
   UpdateScrollRange();
+  if (follow_) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  scrolling_ = false;
 }
 
 void LogView::changeEvent(QEvent* event) {
@@ -171,14 +244,22 @@ void LogView::changeEvent(QEvent* event) {
   // The log's font is fixed-pitch, so the widest line stays the widest:
   // measuring it again spares a pass over the whole log.
   widest_ = widestRow_ >= 0 && widestRow_ < rows_ ? RowWidth(widestRow_) : 0;
+  scrolling_ = true;
   UpdateScrollRange();
+  scrolling_ = false;
 }
 
 bool LogView::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::Leave && tipShown_) {
+    // Lines held back for the tooltip are shown now.
+    tipShown_ = false;
+    if (follow_) ScrollTo(verticalScrollBar()->maximum());
+  }
   if (event->type() != QEvent::ToolTip) return QAbstractScrollArea::viewportEvent(event);
   const auto* help = static_cast<QHelpEvent*>(event);
   const int row = FirstVisibleRow() + help->pos().y() / RowHeight();
   const QString tip = RowToolTip(row);
+  tipShown_ = !tip.isEmpty();
   if (tip.isEmpty()) {
     QToolTip::hideText();
     event->ignore();
