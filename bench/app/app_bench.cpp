@@ -1,6 +1,8 @@
 // pasotune-app-bench startup [runs]   time from process start to the window shown
 // pasotune-app-bench idle [seconds]   CPU the running program uses while idle
-// pasotune-app-bench log [lines]      appends to the activity log, window attached
+// pasotune-app-bench log [lines] [registro]
+//                                     appends to the activity log, window attached
+//                                     (and the Registro window open, following)
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,6 +23,8 @@
 
 #include "app/qt/program.hpp"
 #include "common/log_lines.hpp"
+#include "view/qt/form1_view.hpp"
+#include "view/qt/registro_view.hpp"
 
 extern char** environ;
 
@@ -133,18 +137,40 @@ int Idle(int& argc, char** argv, int seconds) {
   return QApplication::exec();
 }
 
-int Log(int& argc, char** argv, long lines) {
+int Log(int& argc, char** argv, long lines, bool registro) {
   QApplication qapp(argc, argv);
   QuietBox box;
   ExitEnd end;
   pasotune::Program program({ProgramFolder(), &end, &box});
   program.Start();
+  if (registro) program.View().OpenRegistro();
   QApplication::processEvents();
   const auto blocks = pasotune::bench::TimeLogLines(program.App().channel, lines,
                                                     [] { QApplication::processEvents(); });
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   pasotune::bench::ReportLogLines(lines, blocks, u.ru_maxrss / 1024.0);
+  if (registro) {
+    // Opened afresh on the whole log: one pass over it, then the lines in
+    // sight; then a repaint and a line more, as while a pass runs.
+    program.View().Registro()->close();
+    QApplication::processEvents();
+    auto t0 = Clock::now();
+    program.View().OpenRegistro();
+    QApplication::processEvents();
+    const double open = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    t0 = Clock::now();
+    program.View().Registro()->Pane()->viewport()->repaint();
+    const double paint = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    t0 = Clock::now();
+    program.App().channel.AgregarLog("ERROR COM1: la radio no contesta");
+    QApplication::processEvents();
+    const double line = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    std::printf(
+        "Registro on %ld lines: opened in %.1f ms, repainted in %.1f ms, a line more in %.1f ms\n",
+        lines, open, paint, line);
+    std::fflush(stdout);
+  }
   std::_Exit(0);
 }
 
@@ -156,7 +182,11 @@ int main(int argc, char** argv) {
   if (what == "startup-child") return StartupChild(argc, argv);
   if (what == "startup") return Startup(argv[0], n > 0 ? static_cast<int>(n) : 20);
   if (what == "idle") return Idle(argc, argv, n > 0 ? static_cast<int>(n) : 60);
-  if (what == "log") return Log(argc, argv, n > 0 ? n : 1'000'000);
-  std::fprintf(stderr, "usage: %s startup [runs] | idle [seconds] | log [lines]\n", argv[0]);
+  if (what == "log") {
+    return Log(argc, argv, n > 0 ? n : 1'000'000,
+               argc > 3 && std::strcmp(argv[3], "registro") == 0);
+  }
+  std::fprintf(stderr, "usage: %s startup [runs] | idle [seconds] | log [lines] [registro]\n",
+               argv[0]);
   return 2;
 }

@@ -70,11 +70,15 @@ void RegistroPane::Lay(QTextLayout& layout, std::size_t row) const {
   option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   layout.setTextOption(option);
   const qreal width = std::max(1, viewport()->width() - 2 * kMargin);
+  // The rest of a wrapped line is indented, so it never reads as a line of
+  // its own.
+  const qreal indent = std::min(width / 2, 2.0 * fontMetrics().horizontalAdvance(QLatin1Char(' ')));
   qreal height = 0;
   layout.beginLayout();
   for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-    line.setLineWidth(width);
-    line.setPosition(QPointF(0, height));
+    const qreal x = line.lineNumber() == 0 ? 0 : indent;
+    line.setLineWidth(width - x);
+    line.setPosition(QPointF(x, height));
     height += line.height();
   }
   layout.endLayout();
