@@ -4,9 +4,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "platform/temp_folder.hpp"
 #include "sim_window.hpp"
+#include "view/win32/log_list.hpp"
+#include "view/win32/registro_window.hpp"
 
 // After <windows.h>, which sim_window.hpp brings.
 #include <commctrl.h>
@@ -30,7 +36,19 @@ struct LogTest : ::testing::Test {
     const auto top = static_cast<long>(Send(LB_GETTOPINDEX));
     return row >= top && row < top + VisibleRows();
   }
+  void Log(const std::string& line) { w.world.app.channel.AgregarLog(line); }
 };
+
+std::string Clipboard() {
+  std::string text;
+  if (!::OpenClipboard(nullptr)) return "(clipboard not opened)";
+  if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+    text = WideToUtf8(static_cast<const wchar_t*>(::GlobalLock(data)));
+    ::GlobalUnlock(data);
+  }
+  ::CloseClipboard();
+  return text;
+}
 
 TEST_F(LogTest, TheNewestOfAHundredThousandLinesIsSelectedAndInSight) {
   w.view->ShowCentred();
@@ -139,6 +157,100 @@ TEST_F(LogTest, AWideLineScrollsSidewaysAndShowsWholeAsTheTooltipOfItsRow) {
     EXPECT_EQ(std::wstring(text.c_str()), width(line) > client.right ? line : L"");
   }
   ::ReleaseDC(list, dc);
+}
+
+TEST_F(LogTest, NewLinesLeaveTheListWhereTheUserScrolledAndFollowAtTheBottom) {
+  w.view->ShowCentred();
+  for (int i = 0; i < 50; ++i) Log("SET FREQ MAIN 432.15" + std::to_string(i));
+  PumpMessages();
+  ASSERT_TRUE(InSight(49));
+  ::SendMessageW(list, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 10), 0);  // the user scrolls up
+  ASSERT_EQ(Send(LB_GETTOPINDEX), 10);
+  Log("ERROR COM1: la radio no contesta");
+  PumpMessages();
+  EXPECT_EQ(Send(LB_GETTOPINDEX), 10);
+  EXPECT_EQ(Send(LB_GETCURSEL), 50);  // the newest is still the selected line
+  EXPECT_FALSE(w.view->Log().Following());
+  ::SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);  // and back to the bottom
+  Log("SET FREQ SUB 145.9500");
+  PumpMessages();
+  EXPECT_TRUE(InSight(51));
+  EXPECT_TRUE(w.view->Log().Following());
+}
+
+TEST_F(LogTest, CopiarCopiesThePointedLineAndTheRegistroOpensOnce) {
+  for (const char* line : {"Conectando ...", "NOT DONE COM1 = /dev/ttyUSB0", "Desconectado"}) {
+    Log(line);
+  }
+  PumpMessages();
+  Log("SET TONE 88.5");  // while the menu for row 1 is open
+  PumpMessages();
+  w.view->Log().MenuCommand(win32view::LogList::kCopy, 1);
+  EXPECT_EQ(Clipboard(), "NOT DONE COM1 = /dev/ttyUSB0");
+
+  EXPECT_EQ(w.view->Registro(), nullptr);
+  w.view->ShowCentred();
+  ::SetFocus(list);
+  w.Key(VK_RETURN);  // through the dialog keys, as Windows delivers it
+  PumpMessages();
+  win32view::RegistroWindow* registro = w.view->Registro();
+  ASSERT_NE(registro, nullptr);
+  EXPECT_TRUE(::IsWindowVisible(registro->Handle()));
+  w.view->Log().MenuCommand(win32view::LogList::kOpenLog, 0);
+  EXPECT_EQ(w.view->Registro(), registro);
+  ::SendMessageW(registro->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(w.view->Registro(), nullptr);
+  w.view->OpenRegistro();  // a new one after the user closed it
+  EXPECT_NE(w.view->Registro(), nullptr);
+}
+
+TEST_F(LogTest, TheRegistroFiltersCopiesSavesAndFollowsOnlyFromTheBottom) {
+  for (int i = 0; i < 300; ++i) {
+    Log(i % 100 == 7 ? "ERROR línea " + std::to_string(i) : "SET FREQ MAIN " + std::to_string(i));
+  }
+  PumpMessages();
+  w.view->OpenRegistro();
+  win32view::RegistroWindow& registro = *w.view->Registro();
+  EXPECT_EQ(registro.TopRow(), registro.MaxTop());
+  EXPECT_GT(registro.MaxTop(), 250u);
+
+  ::SendMessageW(registro.Filter(), BM_CLICK, 0, 0);
+  ASSERT_EQ(registro.Model().Rows(), 3u);
+  const auto click = [&](std::size_t row, WPARAM keys) {
+    const RECT at = registro.RowRect(row);
+    ::SendMessageW(registro.Lines(), WM_LBUTTONDOWN, MK_LBUTTON | keys,
+                   MAKELPARAM(10, (at.top + at.bottom) / 2));
+    ::SendMessageW(registro.Lines(), WM_LBUTTONUP, keys, MAKELPARAM(10, (at.top + at.bottom) / 2));
+  };
+  click(0, 0);
+  click(2, MK_SHIFT);
+  registro.Copy();
+  EXPECT_EQ(Clipboard(), "ERROR línea 7\r\nERROR línea 107\r\nERROR línea 207");
+
+  const std::string folder = MakeTempFolder("pasotune-registro");
+  const std::wstring path = Utf8ToWide(folder) + L"\\registro.txt";
+  EXPECT_EQ(registro.SaveTo(path), L"");
+  std::ifstream saved(std::filesystem::path(path), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}),
+            "\xEF\xBB\xBF"
+            "ERROR línea 7\r\nERROR línea 107\r\nERROR línea 207\r\n");
+  saved.close();
+  EXPECT_NE(registro.SaveTo(Utf8ToWide(folder) + L"\\no\\hay\\tal.txt"), L"");
+  std::filesystem::remove_all(folder);
+
+  ::SendMessageW(registro.Filter(), BM_CLICK, 0, 0);
+  EXPECT_EQ(registro.Model().Rows(), 300u);
+  registro.ScrollTo(20);  // scrolled up: new lines leave the view be
+  Log("Desconectado");
+  PumpMessages();
+  EXPECT_EQ(registro.TopRow(), 20u);
+  EXPECT_EQ(registro.Model().Rows(), 301u);
+  registro.ScrollTo(registro.MaxTop());
+  for (int i = 0; i < 1'000'000; ++i) w.form.List1.AddItem("SET FREQ MAIN 432.1500");
+  Log("la ultima");
+  PumpMessages();
+  EXPECT_EQ(registro.TopRow(), registro.MaxTop());
+  EXPECT_GT(registro.MaxTop(), 1'000'250u);
 }
 
 }  // namespace

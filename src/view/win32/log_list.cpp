@@ -6,6 +6,8 @@
 #include <climits>
 #include <string_view>
 
+#include "view/win32/clipboard.hpp"
+
 namespace pasotune::win32view {
 
 namespace {
@@ -43,6 +45,7 @@ LogList::LogList(ListBox& model, HWND owner, UINT wakeMessage)
 LogList::~LogList() {
   model_.itemAdded = nullptr;
   model_.selectionChanged = nullptr;
+  caughtUp = nullptr;
   // Both go with the window when it is destroyed first.
   if (list_ != nullptr && ::IsWindow(list_)) ::RemoveWindowSubclass(list_, ListProc, kSubclass);
   if (tip_ != nullptr && ::IsWindow(tip_)) ::DestroyWindow(tip_);
@@ -121,10 +124,34 @@ void LogList::Measure(std::size_t from, std::size_t to) {
   if (widest_ != before) ::SendMessageW(list_, LB_SETHORIZONTALEXTENT, widest_, 0);
 }
 
+bool LogList::AtBottom() const {
+  RECT client{};
+  ::GetClientRect(list_, &client);
+  const auto height = std::max<LRESULT>(1, ::SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
+  const LRESULT visible = std::max<LRESULT>(1, client.bottom / height);
+  return ::SendMessageW(list_, LB_GETTOPINDEX, 0, 0) + visible >= static_cast<LRESULT>(shown_);
+}
+
+void LogList::ScrollToBottom() {
+  RECT client{};
+  ::GetClientRect(list_, &client);
+  const auto height = std::max<LRESULT>(1, ::SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
+  const LRESULT visible = std::max<LRESULT>(1, client.bottom / height);
+  ::SendMessageW(list_, LB_SETTOPINDEX,
+                 static_cast<WPARAM>(std::max<LRESULT>(0, static_cast<LRESULT>(shown_) - visible)),
+                 0);
+}
+
 void LogList::CatchUp() {
   pending_ = false;
   if (list_ == nullptr) return;
   const std::size_t rows = std::min(model_.ListCount(), kMaxRows);
+  const LRESULT top = ::SendMessageW(list_, LB_GETTOPINDEX, 0, 0);
+  const bool grew = rows > shown_;
+  // New lines move the list only while it follows them, and never from
+  // under a tooltip being read; it catches up once the tooltip is gone.
+  const bool stay = grew && (!follow_ || (hovered_ >= 0 && ::IsWindowVisible(tip_)));
+  if (stay) ::SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
   if (rows != shown_) {
     // Only the lines added since the last catch-up are measured.
     if (rows > shown_) Measure(shown_, rows);
@@ -133,11 +160,20 @@ void LogList::CatchUp() {
   }
   const long index = model_.ListIndex();
   const bool inRange = index >= 0 && static_cast<std::size_t>(index) < rows;
-  // Setting the selection also scrolls it into sight.
+  // Setting the selection also scrolls it into sight, unless the list stays.
   ::SendMessageW(list_, LB_SETCURSEL,
                  inRange ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1), 0);
+  if (stay) {
+    ::SendMessageW(list_, LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
+    ::SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(list_, nullptr, TRUE);
+  } else {
+    if (grew && follow_) ScrollToBottom();
+    follow_ = AtBottom();
+  }
   // Rows that moved under the mouse are not the row the tooltip is for.
   if (::SendMessageW(list_, LB_GETTOPINDEX, 0, 0) != top_) ForgetTip();
+  if (caughtUp) caughtUp();
 }
 
 void LogList::ForgetTip() {
@@ -152,11 +188,10 @@ void LogList::Hover(POINT at) {
   RECT client{};
   ::GetClientRect(list_, &client);
   const auto height = static_cast<int>(::SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
-  // LB_ITEMFROMPOINT gives only 16 bits of the row.
-  long long row = -1;
-  if (::PtInRect(&client, at) && height > 0) {
-    row = ::SendMessageW(list_, LB_GETTOPINDEX, 0, 0) + at.y / height;
-    if (row >= static_cast<long long>(shown_)) row = -1;
+  const long long row = RowAt(at);
+  if (!leaveTracked_) {
+    TRACKMOUSEEVENT leave{sizeof leave, TME_LEAVE, list_, 0};
+    leaveTracked_ = ::TrackMouseEvent(&leave) != FALSE;
   }
   if (row == hovered_) return;
   ForgetTip();
@@ -188,15 +223,74 @@ LRESULT CALLBACK LogList::ListProc(HWND list, UINT message, WPARAM wParam, LPARA
       break;
     }
     case WM_VSCROLL:
-    case WM_MOUSEWHEEL: {
+    case WM_MOUSEWHEEL:
+    case WM_KEYDOWN: {
+      const LRESULT before = ::SendMessageW(list, LB_GETTOPINDEX, 0, 0);
       const LRESULT result = ::DefSubclassProc(list, message, wParam, lParam);
-      log->ForgetTip();
+      // The user's own move: at the bottom the list follows again.
+      log->follow_ = log->AtBottom();
+      if (::SendMessageW(list, LB_GETTOPINDEX, 0, 0) != before) log->ForgetTip();
       return result;
     }
+    case WM_MOUSELEAVE:
+      log->leaveTracked_ = false;
+      log->ForgetTip();
+      // Lines held back for the tooltip are shown now.
+      if (log->follow_ && !log->AtBottom()) {
+        log->ScrollToBottom();
+        log->top_ = ::SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+      }
+      break;
     default:
       break;
   }
   return ::DefSubclassProc(list, message, wParam, lParam);
+}
+
+long long LogList::RowAt(POINT at) const {
+  RECT client{};
+  ::GetClientRect(list_, &client);
+  const auto height = static_cast<int>(::SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
+  // LB_ITEMFROMPOINT gives only 16 bits of the row.
+  if (!::PtInRect(&client, at) || height <= 0) return -1;
+  const long long row = ::SendMessageW(list_, LB_GETTOPINDEX, 0, 0) + at.y / height;
+  return row < static_cast<long long>(shown_) ? row : -1;
+}
+
+void LogList::ContextMenu(LPARAM screen) {
+  POINT at{static_cast<short>(LOWORD(screen)), static_cast<short>(HIWORD(screen))};
+  long long row = model_.ListIndex();
+  if (screen == -1) {
+    RECT item{};
+    ::SendMessageW(list_, LB_GETITEMRECT, static_cast<WPARAM>(std::max(0LL, row)),
+                   reinterpret_cast<LPARAM>(&item));
+    at = {item.left + 8, item.bottom};
+    ::ClientToScreen(list_, &at);
+  } else {
+    POINT inside = at;
+    ::ScreenToClient(list_, &inside);
+    row = RowAt(inside);
+    if (row >= 0) model_.SetListIndex(static_cast<long>(row));
+  }
+  const HMENU menu = ::CreatePopupMenu();
+  if (menu == nullptr) return;
+  const bool onRow = row >= 0 && static_cast<std::size_t>(row) < shown_;
+  ::AppendMenuW(menu, MF_STRING | (onRow ? 0 : MF_GRAYED), kCopy, L"Copiar");
+  ::AppendMenuW(menu, MF_STRING, kOpenLog, L"Ver registro completo");
+  // The row is taken before the menu's loop: a line logged meanwhile moves
+  // the selection, not what is copied.
+  const auto command = static_cast<UINT>(::TrackPopupMenu(
+      menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, owner_, nullptr));
+  ::DestroyMenu(menu);
+  MenuCommand(command, row);
+}
+
+void LogList::MenuCommand(UINT command, long long row) {
+  if (command == kCopy && row >= 0 && static_cast<std::size_t>(row) < model_.ListCount()) {
+    CopyText(owner_, model_.Item(static_cast<std::size_t>(row)));
+  } else if (command == kOpenLog && openLog) {
+    openLog();
+  }
 }
 
 void LogList::UserSelected() {

@@ -2,10 +2,12 @@
 // own (LBS_NODATA) that paints the lines in sight straight from the model's
 // ListBox, so a log of a million lines costs no more to show or to extend
 // than a log of ten. A line wider than the list scrolls sideways and shows
-// whole as the tooltip of its row.
+// whole as the tooltip of its row. While the user has scrolled away from the
+// newest line, or reads a tooltip, new lines leave the view where it is.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "form/controls.hpp"
 #include "view/win32/windows_api.hpp"
@@ -46,6 +48,22 @@ class LogList {
 
   // Whether a catch-up is waiting in the queue.
   bool Pending() const { return pending_; }
+  // Whether new lines scroll the list to the newest one.
+  bool Following() const { return follow_; }
+
+  // The row at a point of the list's client area, or -1.
+  long long RowAt(POINT at) const;
+  // WM_CONTEXTMENU from the list, at a point of the screen (-1, -1 from
+  // the keyboard): the row there is chosen and its menu shown.
+  void ContextMenu(LPARAM screen);
+  enum Command : UINT { kCopy = 1, kOpenLog };
+  // A command of the menu for a row; Copiar puts that row on the clipboard.
+  void MenuCommand(UINT command, long long row);
+
+  // Double-click, Enter or the menu asks for the whole log.
+  std::function<void()> openLog;
+  // After each catch-up, for whatever else shows the log.
+  std::function<void()> caughtUp;
 
  private:
   void CatchUpSoon();
@@ -55,6 +73,8 @@ class LogList {
   // is wider than the list.
   void Hover(POINT at);
   void ForgetTip();
+  bool AtBottom() const;
+  void ScrollToBottom();
   static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
                                    UINT_PTR id, DWORD_PTR self);
 
@@ -72,6 +92,8 @@ class LogList {
   int widest_ = 0;
   long long hovered_ = -1;  // the row the tooltip stands for
   LRESULT top_ = 0;
+  bool follow_ = true;
+  bool leaveTracked_ = false;
 };
 
 }  // namespace pasotune::win32view

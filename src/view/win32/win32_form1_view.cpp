@@ -9,6 +9,7 @@
 #include "view/win32/icon_file.hpp"
 #include "view/win32/log_list.hpp"
 #include "view/win32/monospace.hpp"
+#include "view/win32/registro_window.hpp"
 
 namespace pasotune {
 
@@ -23,6 +24,9 @@ namespace {
 constexpr wchar_t kClassName[] = L"Pasotune.Form1";
 // Posted once per burst of log changes.
 constexpr UINT kCatchUpLog = WM_APP + 1;
+// Enter on the log, taken inside the message hook, opens the Registro from
+// the queue.
+constexpr UINT kOpenRegistro = WM_APP + 2;
 // Fixed size, no maximise. Not WS_CLIPCHILDREN: a frame paints only its
 // border and caption, and the window's background has to show inside it.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -262,6 +266,10 @@ Win32Form1View::Win32Form1View(Form1& form) : form_(form) {
 
   try {
     log_ = std::make_unique<LogList>(form_.List1, hwnd_, kCatchUpLog);
+    log_->openLog = [this] { OpenRegistro(); };
+    log_->caughtUp = [this] {
+      if (registro_ != nullptr) registro_->CatchUp();
+    };
     CreateControls();
     Bind();
   } catch (...) {
@@ -295,6 +303,7 @@ Win32Form1View::~Win32Form1View() {
     tKeyHook = nullptr;
   }
   destroyed = nullptr;
+  registro_.reset();
   if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
   log_.reset();
   fonts_.reset();
@@ -471,6 +480,21 @@ void Win32Form1View::ShowCentred() {
   ::UpdateWindow(hwnd_);
 }
 
+void Win32Form1View::OpenRegistro() {
+  if (hwnd_ == nullptr) return;
+  if (registro_ == nullptr || !registro_->Open()) {
+    registro_.reset();
+    registro_ = std::make_unique<win32view::RegistroWindow>(
+        form_.List1, hwnd_, fonts_->Get(Face::kSmall), fonts_->Get(Face::kSmallBold), bigIcon_,
+        smallIcon_);
+  }
+  registro_->Show();
+}
+
+win32view::RegistroWindow* Win32Form1View::Registro() const {
+  return registro_ != nullptr && registro_->Open() ? registro_.get() : nullptr;
+}
+
 Button* Win32Form1View::ButtonOf(HWND control) {
   for (auto [index, button] : Buttons()) {
     if (control != nullptr && At(index) == control) return button;
@@ -483,6 +507,7 @@ void Win32Form1View::OnCommand(int id, int code, HWND from) {
     // Enter, taken from inside the message hook: the click runs from the
     // queue like any other, not inside the system's PeekMessage.
     const HWND button = id == IDOK ? ::GetFocus() : from;
+    if (id == IDOK && button == At(kList1)) ::PostMessageW(hwnd_, kOpenRegistro, 0, 0);
     if (ButtonOf(button) != nullptr) {
       ::PostMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED),
                      reinterpret_cast<LPARAM>(button));
@@ -490,6 +515,7 @@ void Win32Form1View::OnCommand(int id, int code, HWND from) {
     return;
   }
   if (id == IDOK) {
+    if (::GetFocus() == At(kList1)) Guard([this] { OpenRegistro(); });
     if (Button* b = ButtonOf(::GetFocus())) Guard([b] { b->Click(); });
     return;
   }
@@ -511,6 +537,7 @@ void Win32Form1View::OnCommand(int id, int code, HWND from) {
       break;
     case kList1:
       if (code == LBN_SELCHANGE) Guard([this] { log_->UserSelected(); });
+      if (code == LBN_DBLCLK) Guard([this] { OpenRegistro(); });
       break;
     default:
       break;
@@ -641,6 +668,15 @@ LRESULT Win32Form1View::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case kCatchUpLog:
       Guard([this] { log_->CatchUp(); });
       return 0;
+    case kOpenRegistro:
+      Guard([this] { OpenRegistro(); });
+      return 0;
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(wParam) == At(kList1)) {
+        Guard([this, lParam] { log_->ContextMenu(lParam); });
+        return 0;
+      }
+      break;
     case WM_NEXTDLGCTL: {
       // Sent by the dialog keys (IsDialogMessage) for the arrow keys.
       const HWND target = LOWORD(lParam) != 0
@@ -706,7 +742,14 @@ LRESULT CALLBACK Win32Form1View::KeyHook(int code, WPARAM wParam, LPARAM lParam)
 }
 
 bool Win32Form1View::TakeDialogKey(MSG& msg) {
-  if (hwnd_ == nullptr || (msg.hwnd != hwnd_ && !::IsChild(hwnd_, msg.hwnd))) return false;
+  // The Registro window takes its keys as a dialog box does too.
+  HWND dialog = hwnd_;
+  if (const win32view::RegistroWindow* registro = Registro();
+      registro != nullptr &&
+      (msg.hwnd == registro->Handle() || ::IsChild(registro->Handle(), msg.hwnd))) {
+    dialog = registro->Handle();
+  }
+  if (dialog == nullptr || (msg.hwnd != dialog && !::IsChild(dialog, msg.hwnd))) return false;
   const WPARAM key = msg.wParam;
   const bool arrow = key == VK_LEFT || key == VK_RIGHT || key == VK_UP || key == VK_DOWN;
   if (key != VK_TAB && key != VK_RETURN && key != VK_ESCAPE && !arrow) return false;
@@ -718,8 +761,8 @@ bool Win32Form1View::TakeDialogKey(MSG& msg) {
       (arrow && (wants & DLGC_WANTARROWS) != 0)) {
     return false;
   }
-  inDialogKey_ = true;
-  const BOOL taken = ::IsDialogMessageW(hwnd_, &msg);
+  inDialogKey_ = dialog == hwnd_;
+  const BOOL taken = ::IsDialogMessageW(dialog, &msg);
   inDialogKey_ = false;
   return taken != FALSE;
 }

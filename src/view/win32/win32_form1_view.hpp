@@ -19,6 +19,7 @@ namespace pasotune {
 namespace win32view {
 class LogList;
 class MonospaceFonts;
+class RegistroWindow;
 }  // namespace win32view
 
 class Win32Form1View {
@@ -42,6 +43,12 @@ class Win32Form1View {
   int Dpi() const { return dpi_; }
   // The monospaced family the controls are written in.
   const std::wstring& FontFamily() const;
+  // Opens the "Registro" window with the whole log, or brings the open one
+  // to the front.
+  void OpenRegistro();
+  // The Registro window while it is open, else null.
+  win32view::RegistroWindow* Registro() const;
+  win32view::LogList& Log() const { return *log_; }
   // The picture Command1 shows, owned by the window.
   HICON Picture() const { return picture_; }
   // Runs once the window is gone after its close was let through (the
@@ -80,6 +87,7 @@ class Win32Form1View {
   std::array<HWND, kControls> controls_{};
   std::unique_ptr<win32view::MonospaceFonts> fonts_;
   std::unique_ptr<win32view::LogList> log_;
+  std::unique_ptr<win32view::RegistroWindow> registro_;
   HBRUSH valueBack_ = nullptr;
   HICON picture_ = nullptr;
   HICON bigIcon_ = nullptr;
