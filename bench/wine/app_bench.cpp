@@ -1,7 +1,9 @@
 // The whole Windows program under Wine, measured as the Linux one is:
 //   pasotune-wine-app-bench startup [runs]   process start to the window shown
 //   pasotune-wine-app-bench idle [seconds]   CPU the running program uses while idle
-//   pasotune-wine-app-bench log [lines]      lines into the activity log, window attached
+//   pasotune-wine-app-bench log [lines] [registro]
+//                                            lines into the activity log, window attached
+//                                            (and the Registro window open, following)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include "measure.hpp"
 #include "platform/temp_folder.hpp"
 #include "platform/win32/wide_text.hpp"
+#include "view/win32/registro_window.hpp"
 
 namespace pasotune::bench {
 namespace {
@@ -141,16 +144,38 @@ int Idle(int seconds) {
   RemoveAndExit(folder);
 }
 
-int Log(long lines) {
+int Log(long lines, bool registro) {
   QuietBox box;
   ExitEnd end;
   const std::string folder = ProgramFolder();
   Program program({folder, &end, &box});
   program.Start();
+  if (registro) program.View().OpenRegistro();
   program.Pump().PumpOnce(0);
   const auto blocks =
       TimeLogLines(program.App().channel, lines, [&] { program.Pump().PumpOnce(0); });
   ReportLogLines(lines, blocks, PeakMemoryMb());
+  if (registro) {
+    // Opened afresh on the whole log: one pass over it, then the lines in
+    // sight; then a repaint and a line more, as while a pass runs.
+    ::SendMessageW(program.View().Registro()->Handle(), WM_CLOSE, 0, 0);
+    auto t0 = SteadyClock::now();
+    program.View().OpenRegistro();
+    program.Pump().PumpOnce(0);
+    const double open = Ms(SteadyClock::now() - t0);
+    t0 = SteadyClock::now();
+    ::RedrawWindow(program.View().Registro()->Lines(), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_UPDATENOW);
+    const double paint = Ms(SteadyClock::now() - t0);
+    t0 = SteadyClock::now();
+    program.App().channel.AgregarLog("ERROR COM1: la radio no contesta");
+    program.Pump().PumpOnce(0);
+    const double line = Ms(SteadyClock::now() - t0);
+    std::printf(
+        "Registro on %ld lines: opened in %.1f ms, repainted in %.1f ms, a line more in %.1f ms\n",
+        lines, open, paint, line);
+    std::fflush(stdout);
+  }
   RemoveAndExit(folder);
 }
 
@@ -164,7 +189,10 @@ int main(int argc, char** argv) {
   if (what == "startup-child") return StartupChild();
   if (what == "startup") return Startup(n > 0 ? static_cast<int>(n) : 20);
   if (what == "idle") return Idle(n > 0 ? static_cast<int>(n) : 60);
-  if (what == "log") return Log(n > 0 ? n : 1'000'000);
-  std::fprintf(stderr, "usage: %s startup [runs] | idle [seconds] | log [lines]\n", argv[0]);
+  if (what == "log") {
+    return Log(n > 0 ? n : 1'000'000, argc > 3 && std::string(argv[3]) == "registro");
+  }
+  std::fprintf(stderr, "usage: %s startup [runs] | idle [seconds] | log [lines] [registro]\n",
+               argv[0]);
   return 2;
 }

@@ -82,9 +82,13 @@ RegistroWindow::RegistroWindow(const ListBox& log, HWND owner, HFONT plain, HFON
   if (ui_ == nullptr) ui_ = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
   measure_ = ::CreateCompatibleDC(nullptr);
   measureFont_ = ::SelectObject(measure_, plain_);
+  measureHolds_ = plain_;
 
   // About a hundred characters wide and thirty lines high.
   const TEXTMETRICW font = Metrics(measure_, plain_);
+  // The fonts never change: their measures are taken once.
+  lineHeight_ = std::max<int>({1, font.tmHeight, Metrics(measure_, bold_).tmHeight});
+  indent_ = 2 * static_cast<int>(font.tmAveCharWidth);
   const int width = 100 * font.tmAveCharWidth + ::GetSystemMetrics(SM_CXVSCROLL) + 4 * kGap;
   const int height = 30 * font.tmHeight + 2 * ::GetSystemMetrics(SM_CYCAPTION);
   hwnd_ = ::CreateWindowExW(0, kClass, kTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
@@ -175,18 +179,19 @@ void RegistroWindow::ShowCount() {
 }
 
 int RegistroWindow::LineHeight() const {
-  return std::max<int>({1, Metrics(measure_, plain_).tmHeight, Metrics(measure_, bold_).tmHeight});
+  return lineHeight_;
 }
 
 RegistroWindow::Pieces RegistroWindow::Wrap(const std::wstring& text, bool bold) const {
-  RECT client{};
-  ::GetClientRect(pane_, &client);
-  ::SelectObject(measure_, bold ? bold_ : plain_);
-  const int width = std::max(1, static_cast<int>(client.right) - 2 * kMargin);
+  const HFONT font = bold ? bold_ : plain_;
+  if (measureHolds_ != font) {
+    ::SelectObject(measure_, font);
+    measureHolds_ = font;
+  }
+  const int width = std::max(1, paneWidth_ - 2 * kMargin);
   // The rest of a wrapped line is indented, so it never reads as a line of
   // its own.
-  const int indent =
-      std::min(width / 2, 2 * static_cast<int>(Metrics(measure_, plain_).tmAveCharWidth));
+  const int indent = std::min(width / 2, indent_);
   Pieces pieces;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -206,7 +211,6 @@ RegistroWindow::Pieces RegistroWindow::Wrap(const std::wstring& text, bool bold)
     at += take;
   }
   if (pieces.empty()) pieces.emplace_back(0, 0);
-  ::SelectObject(measure_, plain_);
   return pieces;
 }
 
@@ -405,7 +409,7 @@ void RegistroWindow::ContextMenu(LPARAM screen) {
 void RegistroWindow::Paint(HDC dc, const RECT& client) const {
   ::FillRect(dc, &client, back_);
   const int lineHeight = LineHeight();
-  const int indent = 2 * static_cast<int>(Metrics(measure_, plain_).tmAveCharWidth);
+  const int indent = std::min(std::max(1, paneWidth_ - 2 * kMargin) / 2, indent_);
   const HGDIOBJ oldFont = ::SelectObject(dc, plain_);
   const int oldMode = ::SetBkMode(dc, TRANSPARENT);
   const bool focused = ::GetFocus() == pane_;
@@ -594,6 +598,7 @@ LRESULT RegistroWindow::HandlePane(UINT message, WPARAM wParam, LPARAM lParam) {
   const HWND pane = pane_;
   switch (message) {
     case WM_SIZE: {
+      paneWidth_ = LOWORD(lParam);
       const bool follow = follow_;
       UpdateRange();
       if (follow) ScrollTo(maxTop_);

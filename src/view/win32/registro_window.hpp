@@ -83,6 +83,10 @@ class RegistroWindow {
   HBRUSH back_;
   HDC measure_ = nullptr;
   HGDIOBJ measureFont_ = nullptr;
+  mutable HFONT measureHolds_ = nullptr;
+  int lineHeight_ = 1;
+  int indent_ = 0;
+  int paneWidth_ = 0;
   HWND hwnd_ = nullptr;
   HWND filter_ = nullptr, count_ = nullptr, copy_ = nullptr, save_ = nullptr, pane_ = nullptr;
   std::size_t top_ = 0;
