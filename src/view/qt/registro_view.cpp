@@ -350,6 +350,14 @@ void RegistroView::SetOnlyMarked(bool only) {
   ShowCount();
 }
 
+void RegistroView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 void RegistroView::ShowCount() {
   const QString lines = QString::number(model_.Lines());
   count_->setText(model_.OnlyMarked()

@@ -81,6 +81,9 @@ class RegistroView : public QWidget {
   RegistroPane* Pane() const { return pane_; }
   const Registro& Model() const { return model_; }
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void ShowCount();
 
