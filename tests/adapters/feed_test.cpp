@@ -378,6 +378,23 @@ TEST_F(GpredictFeedTest, EveryClientGetsEveryAnswer) {
   EXPECT_EQ(err.find("turned away"), std::string::npos) << err;
 }
 
+// A closed terminal: the reader of the records is gone, the feed goes on.
+TEST_F(GpredictFeedTest, GoesOnWhenTheReaderOfItsRecordsLeaves) {
+  const quint16 port = FreePort();
+  feed.setStandardOutputProcess(&rival);
+  rival.start(QStringLiteral("head"), {"-n", "1"});
+  feed.start(QStringLiteral(FEED_PATH), {"--gpredict", QString::number(port)});
+  ASSERT_TRUE(rival.waitForFinished(5000));
+  ASSERT_TRUE(rival.readAll().startsWith("answering "));
+  QTcpSocket gpredict;
+  ASSERT_TRUE(Connect(gpredict, port));
+  for (const char* hz : {"145950000", "145951000"}) {
+    EXPECT_EQ(Ask(gpredict, std::string("F ") + hz), "RPRT 0\n");
+    EXPECT_EQ(Ask(gpredict, "f"), std::string(hz) + "\n");
+  }
+  EXPECT_EQ(feed.state(), QProcess::Running);
+}
+
 // ---- the synthetic pass, without a bus ----
 
 TEST(SyntheticPass, RecordHasTheTrackersExactShape) {

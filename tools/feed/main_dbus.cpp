@@ -79,10 +79,13 @@ int main(int argc, char** argv) {
     return Fail(why.toStdString(), 2);
   }
 
-  const auto say = [talk = !options.quiet](const std::string& record) {
+  // Whoever reads the records may go (a closed terminal, a launcher's pipe):
+  // the feed goes on answering Gpredict and publishing, silently.
+  ::signal(SIGPIPE, SIG_IGN);
+  auto say = [talk = !options.quiet](const std::string& record) mutable {
     if (!talk) return;
-    std::printf("%s\n", pasotune::feed::WithoutLineEnd(record).c_str());
-    std::fflush(stdout);
+    talk = std::printf("%s\n", pasotune::feed::WithoutLineEnd(record).c_str()) >= 0 &&
+           std::fflush(stdout) == 0;
   };
   const auto publish = [&](const std::string& record) {
     publisher.Publish(QString::fromStdString(record));
