@@ -14,6 +14,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   dbus dbus-bin dbus-daemon \
   libhamlib-dev libhamlib-utils \
   xvfb xauth fonts-dejavu-core fonts-inconsolata gpredict xdotool \
-  procps dpkg-dev \
+  procps iproute2 dpkg-dev \
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 \
   make autoconf automake libtool texinfo >/dev/null

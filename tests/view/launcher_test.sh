@@ -15,6 +15,8 @@
 #   gpredict        --gpredict: the feed answers before the program starts; it ends when
 #                   the program is ended, and with the program when the launcher is
 #   gpredict-refused bad ports and arguments; a feed that cannot answer
+#   gpredict-fails  what keeps the feed from answering is said in a message box;
+#                   a feed found through . or an empty entry of PATH runs
 set -eu
 launcher=$1 case=$2
 root=$(mktemp -d)
@@ -27,6 +29,7 @@ cp "$launcher" "$root/prefix/bin/pasotune"
 # The program notes the feed it found; the feed says it answers (not on port 9).
 cat > "$shipped/pasotune" << EOF
 #!/bin/sh
+[ "\$1" != --aviso ] || { echo "\$2: \$3" | tr '\n' ' ' > "$root/box.txt"; exit 0; }
 pwd > ran-in.txt
 cat "$root/feed.txt" > saw-feed.txt 2> /dev/null || :
 [ -z "\${HANG:-}" ] || { echo \$\$ > "$root/started" && exec sleep 60; }
@@ -34,7 +37,8 @@ EOF
 cat > "$root/prefix/bin/pasotune-feed" << EOF
 #!/bin/sh
 echo "\$\$ \$*" > "$root/feed.txt"
-[ "\$2" != 9 ] || exit 2
+[ "\$2" != 9 ] && [ -z "\${FEED_FAILS:-}" ] || exit 2
+[ -z "\${FEED_MUTE:-}" ] || exec sleep 60
 echo "answering Gpredict's radio on 127.0.0.1:\$2"
 exec sleep 60
 EOF
@@ -55,7 +59,7 @@ check() {
 launch() {
   set +e
   # shellcheck disable=SC2086
-  XDG_DATA_HOME="$1" timeout 20 sh "$root/prefix/bin/pasotune" ${ARGS:-} 2> "$root/err" > /dev/null
+  DISPLAY=:99 XDG_DATA_HOME="$1" timeout 20 sh "$root/prefix/bin/pasotune" ${ARGS:-} 2> "$root/err" > /dev/null
   echo $? > "$root/status"
   set -e
 }
@@ -177,6 +181,40 @@ case $case in
     check "$(cat "$root/status")" 1 "exit status when the feed cannot answer"
     grep -q "pasotune-feed terminó (estado 2)" "$root/err" || fail "message: $(cat "$root/err")"
     check "$(ran_in "$data")" "(did not run)" "no program without its feed"
+    grep -q "^Pasotune con Gpredict: El programa pasotune-feed terminó (estado 2)" "$root/box.txt" || fail "no box"
+    ;;
+  gpredict-fails)
+    port=$((20000 + $$ % 30000))
+    rigctld -m 1 -T 127.0.0.1 -t $port 2> /dev/null &
+    rig=$!
+    trap 'kill $rig; rm -rf "$root"' EXIT
+    timeout 5 sh -c "until ss -Hltn 'sport = :$port' | grep -q .; do sleep 0.1; done"
+    mv "$root/prefix/bin/pasotune-feed" "$root"
+    for how in taken missing mute dot empty; do
+      rm -f "$root/box.txt" "$root/feed.txt" "$data/pasotune/ran-in.txt"
+      fails="" mute="" path=$root:$PATH
+      case $how in
+        taken) fails=1 ;;
+        missing) path=$PATH ;;
+        mute) mute=1 ;;
+        dot) path=.:$PATH ;;
+        empty) path=$PATH: ;;
+      esac
+      (cd "$root" && PATH=$path FEED_FAILS=$fails FEED_MUTE=$mute ARGS="--gpredict $port" launch "$data")
+      case $how in
+        taken) want="El puerto $port de Gpredict ya está en uso: lo tiene rigctld (proceso $rig).*pasotune --gpredict $((port + 1))" ;;
+        missing) want="Falta pasotune-feed" ;;
+        mute) want="El programa pasotune-feed no respondió a Gpredict en 10 s" ;;
+        *) check "$(cat "$root/status")" 0 "$how: exit status"
+          check "$(ran_in "$data")" "$data/pasotune" "$how: runs"
+          check "$(cut -d' ' -f2- "$root/feed.txt")" "--gpredict $port" "$how: the feed on PATH answers"
+          continue ;;
+      esac
+      check "$(cat "$root/status")" 1 "$how: exit status"
+      grep -q "^Pasotune con Gpredict: $want" "$root/box.txt" 2> /dev/null || fail "$how: box $(cat "$root/box.txt")"
+      check "$(ran_in "$data")" "(did not run)" "$how: no program"
+      ! kill -0 "$(cut -d' ' -f1 "$root/feed.txt" 2> /dev/null)" 2> /dev/null || fail "$how: the feed lives"
+    done
     ;;
   *)
     echo "unknown case $case"

@@ -1,5 +1,7 @@
 // Pasotune: keeps a TS-790 tuned to the satellite the tracker follows.
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <cstdio>
 #include <exception>
 
@@ -9,6 +11,16 @@
 int main(int argc, char** argv) {
   QApplication qapp(argc, argv);
   QGuiApplication::setDesktopFileName(QStringLiteral("pasotune"));
+  // pasotune --aviso TITLE TEXT: the launcher's word on what kept it from
+  // starting the program. Asked before anything else, as nothing may start.
+  if (const QStringList args = QApplication::arguments();
+      args.size() == 4 && args[1] == QLatin1String("--aviso")) {
+    QMessageBox box(QMessageBox::Critical, args[2], args[3], QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("Aceptar"));
+    box.exec();
+    return 0;
+  }
   pasotune::SingleInstance single;
   if (!single.First()) return 0;
   try {
