@@ -2,13 +2,17 @@
 // click. Starts pasotune-feed.exe --gpredict PORT beside it with no console
 // window, waits until the feed answers, then runs pasotune.exe and ends the
 // feed when the program ends.
+#include <winsock2.h>
+// After winsock2.h.
 #include <windows.h>
 // After windows.h.
+#include <iphlpapi.h>
 #include <shellapi.h>
 
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -60,9 +64,11 @@ std::optional<int> PortFromCommandLine() {
 }
 
 // What the feed printed before it answered or ended; read on a thread of its
-// own so that the wait for it can have a deadline.
+// own so that the wait for it can have a deadline. `told` is set once it
+// answered or ended; text and answering are not touched after.
 struct FeedOutput {
   HANDLE pipe = nullptr;
+  HANDLE told = nullptr;
   std::string text;
   bool answering = false;
 };
@@ -75,16 +81,57 @@ std::wstring Wide(const std::string& utf8) {
   return wide;
 }
 
-DWORD WINAPI ReadUntilAnswering(void* param) {
+// Reads until the feed ends, also after it answered or the wait for it gave
+// up: a pipe nobody reads freezes the feed once it is full.
+DWORD WINAPI ReadFeed(void* param) {
   auto* out = static_cast<FeedOutput*>(param);
   char buffer[512];
   DWORD n = 0;
-  while (!out->answering && ReadFile(out->pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+  while (ReadFile(out->pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    if (out->answering) continue;
     out->text.append(buffer, n);
     out->answering = out->text.rfind("answering ", 0) == 0 ||
                      out->text.find("\nanswering ") != std::string::npos;
+    if (out->answering) SetEvent(out->told);
   }
+  SetEvent(out->told);
   return 0;
+}
+
+// Who listens on the port, as Windows shows it; empty when nobody does.
+std::wstring PortHolder(int port) {
+  std::vector<char> table(16384);
+  for (int tries = 0; tries < 4; ++tries) {
+    auto size = static_cast<DWORD>(table.size());
+    const DWORD rc =
+        GetExtendedTcpTable(table.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
+    if (rc == ERROR_INSUFFICIENT_BUFFER) {
+      table.resize(size + 4096);
+      continue;
+    }
+    if (rc != NO_ERROR) break;
+    const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
+    for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+      const MIB_TCPROW_OWNER_PID& row = rows->table[i];
+      if (ntohs(static_cast<u_short>(row.dwLocalPort)) != port) continue;
+      std::wstring name;
+      if (const HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, row.dwOwningPid)) {
+        wchar_t path[MAX_PATH];
+        DWORD length = MAX_PATH;
+        if (QueryFullProcessImageNameW(p, 0, path, &length)) {
+          name.assign(path, length);
+          name.erase(0, name.find_last_of(L"\\/") + 1);
+        }
+        CloseHandle(p);
+      }
+      // Wine, for one, says no process.
+      if (row.dwOwningPid == 0) return L"otro programa (véalo con netstat -abno)";
+      if (name.empty()) name = L"un programa de otro usuario o del sistema";
+      return name + L" (proceso " + std::to_wstring(row.dwOwningPid) + L")";
+    }
+    return {};
+  }
+  return {};
 }
 
 bool Start(const std::wstring& program, std::wstring commandLine, const std::wstring& folder,
@@ -130,8 +177,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   // Left to the reader, which may outlast the wait for it.
   FeedOutput& output = *new FeedOutput;
+  output.told = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE feedEnd = nullptr;
-  if (!CreatePipe(&output.pipe, &feedEnd, &inherit, 0)) {
+  if (!output.told || !CreatePipe(&output.pipe, &feedEnd, &inherit, 0)) {
     Tell(L"No se pudo preparar el arranque de pasotune-feed.exe.");
     return 1;
   }
@@ -144,28 +192,54 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   PROCESS_INFORMATION feed{};
   const bool feedStarted = Start(feedExe, L"\"" + feedExe + L"\" --gpredict " + portText, folder,
                                  CREATE_NO_WINDOW | CREATE_SUSPENDED, &feedStartup, &feed);
+  const DWORD whyNot = GetLastError();
   CloseHandle(feedEnd);
   if (!feedStarted) {
-    Tell(L"No se pudo arrancar " + feedExe + L"; ha de estar junto a pasotune-gpredict.exe.");
+    if (whyNot == ERROR_FILE_NOT_FOUND || whyNot == ERROR_PATH_NOT_FOUND) {
+      Tell(
+          L"Falta pasotune-feed.exe, el programa que responde a Gpredict: ha de estar junto a "
+          L"pasotune-gpredict.exe, en " +
+          folder.substr(0, folder.size() - 1) +
+          L".\n\nDescomprima de nuevo el zip de "
+          L"Pasotune entero, o inicie pasotune.exe sin Gpredict.");
+    } else {
+      Tell(L"No se pudo arrancar " + feedExe + L" (error " + std::to_wstring(whyNot) +
+           L").\n\nInicie pasotune.exe sin Gpredict.");
+    }
     return 1;
   }
   if (job) AssignProcessToJobObject(job, feed.hProcess);
   ResumeThread(feed.hThread);
 
-  const HANDLE reader = CreateThread(nullptr, 0, ReadUntilAnswering, &output, 0, nullptr);
-  if (reader && WaitForSingleObject(reader, kFeedAnswerMs) == WAIT_OBJECT_0) {
-    if (!output.answering) {
-      DWORD status = 0;
-      WaitForSingleObject(feed.hProcess, kFeedEndMs);
-      GetExitCodeProcess(feed.hProcess, &status);
-      Tell(L"pasotune-feed.exe terminó (estado " + std::to_wstring(status) +
-           L") sin responder a Gpredict. ¿Usa otro programa el puerto " + portText +
-           L" o publica ya el seguimiento (Orbitron)?\n\n" + Wide(output.text));
-      EndFeed(feed);
-      return 1;
+  const HANDLE reader = CreateThread(nullptr, 0, ReadFeed, &output, 0, nullptr);
+  if (reader && WaitForSingleObject(output.told, kFeedAnswerMs) == WAIT_OBJECT_0 &&
+      !output.answering) {
+    DWORD status = 0;
+    WaitForSingleObject(feed.hProcess, kFeedEndMs);
+    GetExitCodeProcess(feed.hProcess, &status);
+    const std::wstring other = std::to_wstring(*port < 65535 ? *port + 1 : *port - 1);
+    const std::wstring wayOut =
+        L"use otro: pasotune-gpredict.exe " + other +
+        L" (en las propiedades de un acceso directo, al final del destino), y en Gpredict (Edit "
+        L"→ Preferences → Interfaces → Radios) el puerto " +
+        other + L" en la radio de Pasotune.";
+    if (const std::wstring holder = PortHolder(*port); !holder.empty()) {
+      Tell(L"El puerto " + portText + L" de Gpredict ya está en uso: lo tiene " + holder +
+           L". Pasotune no se ha iniciado.\n\nCierre ese programa, o " + wayOut);
+    } else {
+      std::wstring said = Wide(output.text);
+      // Its last line, which says why.
+      while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r')) said.pop_back();
+      said.erase(0, said.find_last_of(L'\n') + 1);
+      Tell(L"El programa pasotune-feed.exe terminó (estado " + std::to_wstring(status) +
+           L") sin responder a Gpredict, y Pasotune no se ha iniciado." +
+           (said.empty() ? L"" : L" Dijo: «" + said + L"».") +
+           L"\n\nSi otro programa publica ya el seguimiento (Orbitron, otro pasotune-feed.exe), "
+           L"ciérrelo. Si el puerto " +
+           portText + L" está ocupado (véalo con netstat -ano), " + wayOut);
     }
-    // Its later output goes nowhere, as from a closed console.
-    CloseHandle(output.pipe);
+    EndFeed(feed);
+    return 1;
   }
 
   STARTUPINFOW programStartup{};
