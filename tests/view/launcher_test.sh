@@ -186,35 +186,27 @@ case $case in
   gpredict-fails)
     port=$((20000 + $$ % 30000))
     rigctld -m 1 -T 127.0.0.1 -t $port 2> /dev/null &
-    rig=$!
-    trap 'kill $rig; rm -rf "$root"' EXIT
+    trap 'kill $!; rm -rf "$root"' EXIT
     timeout 5 sh -c "until ss -Hltn 'sport = :$port' | grep -q .; do sleep 0.1; done"
     mv "$root/prefix/bin/pasotune-feed" "$root"
-    for how in taken missing mute dot empty; do
+    # How, PATH, FEED_FAILS, FEED_MUTE, and the box's start (none: the program runs).
+    while IFS=' ' read -r how path fails mute want; do
       rm -f "$root/box.txt" "$root/feed.txt" "$data/pasotune/ran-in.txt"
-      fails="" mute="" path=$root:$PATH
-      case $how in
-        taken) fails=1 ;;
-        missing) path=$PATH ;;
-        mute) mute=1 ;;
-        dot) path=.:$PATH ;;
-        empty) path=$PATH: ;;
-      esac
-      (cd "$root" && PATH=$path FEED_FAILS=$fails FEED_MUTE=$mute ARGS="--gpredict $port" launch "$data")
-      case $how in
-        taken) want="El puerto $port de Gpredict ya está en uso: lo tiene rigctld (proceso $rig).*pasotune --gpredict $((port + 1))" ;;
-        missing) want="Falta pasotune-feed" ;;
-        mute) want="El programa pasotune-feed no respondió a Gpredict en 10 s" ;;
-        *) check "$(cat "$root/status")" 0 "$how: exit status"
-          check "$(ran_in "$data")" "$data/pasotune" "$how: runs"
-          check "$(cut -d' ' -f2- "$root/feed.txt")" "--gpredict $port" "$how: the feed on PATH answers"
-          continue ;;
-      esac
-      check "$(cat "$root/status")" 1 "$how: exit status"
+      (cd "$root" && PATH=$path FEED_FAILS=${fails#-} FEED_MUTE=${mute#-} ARGS="--gpredict $port" launch "$data")
+      if [ -z "$want" ]; then
+        check "$(ran_in "$data"):$(cut -d' ' -f2- "$root/feed.txt")" "$data/pasotune:--gpredict $port" "$how: runs"
+        continue
+      fi
       grep -q "^Pasotune con Gpredict: $want" "$root/box.txt" 2> /dev/null || fail "$how: box $(cat "$root/box.txt")"
-      check "$(ran_in "$data")" "(did not run)" "$how: no program"
+      check "$(cat "$root/status"):$(ran_in "$data")" "1:(did not run)" "$how: status, program"
       ! kill -0 "$(cut -d' ' -f1 "$root/feed.txt" 2> /dev/null)" 2> /dev/null || fail "$how: the feed lives"
-    done
+    done << EOF
+taken $root:$PATH 1 - El puerto $port de Gpredict ya está en uso: lo tiene rigctld (proceso $!).*pasotune --gpredict $((port + 1))
+missing $PATH - - Falta pasotune-feed
+mute $root:$PATH - 1 El programa pasotune-feed no respondió a Gpredict en 10 s
+dot .:$PATH - -
+empty $PATH: - -
+EOF
     ;;
   *)
     echo "unknown case $case"
