@@ -2,8 +2,10 @@
 # source (its tarball or unpacked folder): Debian packages no Hamlib for mingw-w64.
 #
 # Making it takes 18 minutes of CPU (ten on two free cores), so it is made once per source and
-# kept outside the build folder, keyed by the source's sha256, where other build folders and
-# later runs find it. It is made at configure time, not as a build step: what goes beside
+# kept outside the build folder, keyed by what decides the result (the source's sha256, the
+# compiler's path and version, the host and the flags), where other build folders and later
+# runs of the same user find it. A cache folder someone else could write is not used: Hamlib
+# is then made in the build folder. It is made at configure time, not as a build step: what goes beside
 # Velkor.exe (the DLL and the DLLs it imports, found with objdump) must be known to the
 # install rules and the program folder, and the build has nothing to do in parallel with it
 # that make -jN does not already keep the cores busy with.
@@ -127,6 +129,62 @@ function(_pasotune_hamlib_runtime_dlls ship)
   endwhile()
 endfunction()
 
+# Why someone else could put files into DIR or swap what it holds, or empty: as the launcher
+# checks the program's data folder, DIR is a folder (not a link) of the user's own that no
+# other user may write (its group only if it is the user's own group); each folder above its
+# real path is the user's or root's, and writable by others only when sticky, as /tmp.
+function(_pasotune_hamlib_unsafe dir out)
+  execute_process(COMMAND id -u OUTPUT_VARIABLE me OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND id -g OUTPUT_VARIABLE my_group OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(${out} "" PARENT_SCOPE)
+  if(IS_SYMLINK "${dir}" OR NOT IS_DIRECTORY "${dir}")
+    set(${out} "${dir} is not a folder" PARENT_SCOPE)
+    return()
+  endif()
+  get_filename_component(dir "${dir}" REALPATH)
+  set(above FALSE)
+  while(TRUE)
+    execute_process(COMMAND stat -c "%u;%g;%a;%U" -- "${dir}" OUTPUT_VARIABLE st
+      OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      set(${out} "cannot look at ${dir}" PARENT_SCOPE)
+      return()
+    endif()
+    list(GET st 0 uid)
+    list(GET st 1 gid)
+    list(GET st 2 mode)
+    list(GET st 3 owner)
+    string(LENGTH "${mode}" n)
+    math(EXPR last "${n} - 1")
+    math(EXPR group_at "${n} - 2")
+    string(SUBSTRING "${mode}" ${last} 1 others)
+    string(SUBSTRING "${mode}" ${group_at} 1 group)
+    set(sticky FALSE)
+    if(n EQUAL 4)
+      string(SUBSTRING "${mode}" 0 1 special)
+      string(FIND "1357" "${special}" sticky_at)
+      if(above AND sticky_at GREATER -1)
+        set(sticky TRUE)
+      endif()
+    endif()
+    if(NOT uid STREQUAL me AND (NOT above OR NOT uid STREQUAL "0"))
+      set(${out} "${dir} belongs to ${owner}" PARENT_SCOPE)
+      return()
+    elseif(NOT sticky AND others MATCHES "[2367]")
+      set(${out} "others may write in ${dir}" PARENT_SCOPE)
+      return()
+    elseif(NOT sticky AND group MATCHES "[2367]" AND NOT gid STREQUAL my_group)
+      set(${out} "another group may write in ${dir}" PARENT_SCOPE)
+      return()
+    endif()
+    if(dir STREQUAL "/")
+      break()
+    endif()
+    get_filename_component(dir "${dir}" DIRECTORY)
+    set(above TRUE)
+  endwhile()
+endfunction()
+
 # Within pasotune_hamlib_from_source: a prefix whose stamp matches is shipped and the function
 # returns (a macro, so its return() leaves the caller).
 macro(_pasotune_hamlib_reuse_if_made note)
@@ -160,10 +218,15 @@ function(pasotune_hamlib_from_source source out ship_out)
   else()
     file(SHA256 "${source}" hash)
   endif()
-  # What else decides the result: a change here makes it again.
+  # What else decides the result: a change here makes it again, in a folder of its own.
   list(JOIN pasotune_hamlib_configure_flags " " flags)
-  get_filename_component(cc_name "${PASOTUNE_HAMLIB_CC}" NAME)
-  string(CONCAT stamp "source sha256 ${hash}\ncompiler ${cc_name}\n"
+  execute_process(COMMAND ${PASOTUNE_HAMLIB_CC} --version OUTPUT_VARIABLE cc_version
+    ERROR_QUIET RESULT_VARIABLE rc)
+  string(REGEX MATCH "^[^\n]*" cc_version "${cc_version}")
+  if(NOT rc EQUAL 0 OR NOT cc_version)
+    message(FATAL_ERROR "Hamlib for Windows: ${PASOTUNE_HAMLIB_CC} --version failed")
+  endif()
+  string(CONCAT stamp "source sha256 ${hash}\ncompiler ${PASOTUNE_HAMLIB_CC} ${cc_version}\n"
     "host ${PASOTUNE_MINGW}\nconfigure ${flags}\n")
 
   set(cache "${PASOTUNE_HAMLIB_CACHE}")
@@ -174,7 +237,23 @@ function(pasotune_hamlib_from_source source out ship_out)
       set(cache "$ENV{HOME}/.cache/pasotune")
     endif()
   endif()
-  string(SUBSTRING "${hash}" 0 16 key)
+  string(SHA256 key "${stamp}")
+  string(SUBSTRING "${key}" 0 16 key)
+  file(MAKE_DIRECTORY "${cache}")
+  _pasotune_hamlib_unsafe("${cache}" why)
+  if(NOT why AND (EXISTS "${cache}/hamlib-w64-${key}" OR IS_SYMLINK "${cache}/hamlib-w64-${key}"))
+    _pasotune_hamlib_unsafe("${cache}/hamlib-w64-${key}" why)
+  endif()
+  if(why)
+    set(aside "${CMAKE_BINARY_DIR}/hamlib-cache")
+    message(WARNING "Hamlib for Windows: not using ${cache}: ${why}; making Hamlib in ${aside}")
+    set(cache "${aside}")
+    file(MAKE_DIRECTORY "${cache}")
+    _pasotune_hamlib_unsafe("${cache}" why)
+    if(why)
+      message(FATAL_ERROR "Hamlib for Windows: not using ${cache} either: ${why}")
+    endif()
+  endif()
   set(prefix "${cache}/hamlib-w64-${key}")
   set(${out} "${prefix}" PARENT_SCOPE)
 
@@ -183,8 +262,11 @@ function(pasotune_hamlib_from_source source out ship_out)
   set(stamp_file "${prefix}/pasotune-hamlib.stamp")
   _pasotune_hamlib_reuse_if_made("")
 
-  # One maker at a time; the lock goes with the process, however it ends.
-  file(MAKE_DIRECTORY "${cache}")
+  # One maker at a time; the lock goes with the process, however it ends. CMake's lock
+  # follows a link: one at its name is removed, never written through.
+  if(IS_SYMLINK "${prefix}.lock")
+    file(REMOVE "${prefix}.lock")
+  endif()
   file(LOCK "${prefix}.lock" GUARD FUNCTION TIMEOUT 0 RESULT_VARIABLE locked)
   if(NOT locked EQUAL 0)
     message(STATUS "Hamlib for Windows: waiting for another configure making ${prefix}")
