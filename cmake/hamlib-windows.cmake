@@ -69,8 +69,8 @@ function(_pasotune_hamlib_write_text path text)
 endfunction()
 
 # DLL copies beside libhamlib-4.dll and rigctld.exe in SHIP: the DLLs they import (and those
-# they import) that
-# mingw-w64 provides, each with its Debian copyright file; any other import is Windows' own.
+# they import) that mingw-w64 provides, each with its Debian copyright file; any other import
+# is Windows' own.
 function(_pasotune_hamlib_runtime_dlls ship)
   execute_process(COMMAND ${PASOTUNE_HAMLIB_CC} -print-libgcc-file-name
     OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
