@@ -70,7 +70,7 @@ TEST_F(FeedProgramTest, PublishesOneRecordHoldsTheNameAndEndsOnSigterm) {
   rival.start(QStringLiteral(FEED_PATH), {"--once", "SNX"});
   ASSERT_TRUE(rival.waitForFinished(5000));
   EXPECT_NE(rival.exitCode(), 0);
-  EXPECT_TRUE(rival.readAllStandardError().contains("dde.Orbitron is already owned"))
+  EXPECT_TRUE(rival.readAllStandardError().contains("dde.Orbitron ya tiene dueño"))
       << "rival's complaint";
 
   link.Close();
@@ -172,8 +172,8 @@ TEST_F(FeedProgramTest, ALineHoldingANulOrPastItsCapIsNeverPublishedWhole) {
     const QByteArray want = QByteArray(64 * 1024, 'X') + "\n" + last.c_str();
     EXPECT_TRUE(feed.readAllStandardOutput() == want);
     const QByteArray err = feed.readAllStandardError();
-    EXPECT_TRUE(err.contains("left out a line holding a NUL")) << err.toStdString();
-    EXPECT_TRUE(err.contains("a line of more than 64 KiB: the rest of it dropped"));
+    EXPECT_TRUE(err.contains("se deja fuera una línea con un NUL")) << err.toStdString();
+    EXPECT_TRUE(err.contains("una línea de más de 64 KiB: se descarta el resto"));
   }
 }
 
@@ -257,7 +257,7 @@ TEST_F(GpredictFeedTest, EveryTranscriptReplayedThroughTheSocketToTheBus) {
     // ends with the last.
     EXPECT_TRUE(
         test::PumpUntil(pump, [&] { return test::InOrderEndingWithTheLast(got, plan.records); }));
-    EXPECT_EQ(Stderr().find("refused"), std::string::npos);
+    EXPECT_EQ(Stderr().find("se rechaza"), std::string::npos);
     link.Close();
     feed.terminate();
     ASSERT_TRUE(feed.waitForFinished(5000));
@@ -290,7 +290,7 @@ TEST_F(GpredictFeedTest, BadClientsAreToldOfAndTheFeedGoesOn) {
   std::string err;
   ASSERT_TRUE(test::PumpUntil(pump, [&] {
     err += Stderr();
-    return err.find("middle of a line: F 4358") != std::string::npos;
+    return err.find("a mitad de una línea: F 4358") != std::string::npos;
   }));
   QTcpSocket third;
   ASSERT_TRUE(Connect(third, port));
@@ -301,8 +301,8 @@ TEST_F(GpredictFeedTest, BadClientsAreToldOfAndTheFeedGoesOn) {
   ASSERT_TRUE(test::PumpUntil(pump, [&] { return !got.empty(); }));
   EXPECT_EQ(got.back(), "SNAO-07 DN145950000 UP432150000\r\n");
   err += Stderr();
-  for (const char* told : {"turned away a second client", "more than 256 bytes",
-                           "does not know: gibberish", "middle of a line: F 4358"}) {
+  for (const char* told : {"se rechaza un segundo cliente", "más de 256 bytes",
+                           "orden desconocida: gibberish", "a mitad de una línea: F 4358"}) {
     EXPECT_NE(err.find(told), std::string::npos) << told << " in:\n" << err;
   }
   // The port taken: a second feed says so and ends.
@@ -310,7 +310,7 @@ TEST_F(GpredictFeedTest, BadClientsAreToldOfAndTheFeedGoesOn) {
               {"--gpredict", QString::number(port), "--service", "Other"});
   ASSERT_TRUE(rival.waitForFinished(5000));
   EXPECT_EQ(rival.exitCode(), 2);
-  EXPECT_NE(rival.readAllStandardError().indexOf("cannot listen on 127.0.0.1:"), -1);
+  EXPECT_NE(rival.readAllStandardError().indexOf("no se puede escuchar en 127.0.0.1:"), -1);
 }
 
 // What stands where Gpredict keeps a file is looked at before it is opened:
@@ -324,10 +324,10 @@ TEST_F(GpredictFeedTest, WhatIsNoGpredictFileIsSkippedAndTheFeedStillEnds) {
   } cases[] = {
       {"trsp/1.trsp", "fifo", "a FIFO"},
       {"satdata/1.sat", "fifo", "a FIFO"},
-      {"trsp/1.trsp", "/dev/zero", "a device"},
-      {"satdata/1.sat", "/dev/urandom", "a device"},
-      {"trsp/1.trsp", "big", "larger than 1024 KiB"},
-      {"satdata/1.sat", "dir", "a folder"},
+      {"trsp/1.trsp", "/dev/zero", "es un dispositivo"},
+      {"satdata/1.sat", "/dev/urandom", "es un dispositivo"},
+      {"trsp/1.trsp", "big", "mayor de 1024 KiB"},
+      {"satdata/1.sat", "dir", "es una carpeta"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " " + c.kind);
@@ -360,7 +360,7 @@ TEST_F(GpredictFeedTest, WhatIsNoGpredictFileIsSkippedAndTheFeedStillEnds) {
     EXPECT_EQ(Ask(gpredict, "F 432000000"), "RPRT 0\n");
     ASSERT_TRUE(test::PumpUntil(pump, [&] { return feed.canReadLine(); }));
     EXPECT_EQ(feed.readLine().toStdString(), "SNSAT2 DN432000000 DMFM\n");
-    EXPECT_NE(Stderr().find("skipped " + file.string() + ": " + c.why), std::string::npos);
+    EXPECT_NE(Stderr().find("se salta " + file.string() + ": " + c.why), std::string::npos);
     feed.terminate();
     ASSERT_TRUE(feed.waitForFinished(5000));
     EXPECT_EQ(feed.exitStatus(), QProcess::NormalExit);
@@ -374,8 +374,8 @@ TEST_F(GpredictFeedTest, EveryClientGetsEveryAnswer) {
   ASSERT_TRUE(StartGpredict({"--gpredict", QString::number(port)}));
   test::ExpectEveryClientGetsEveryAnswer(port);
   const std::string err = Stderr();
-  EXPECT_EQ(err.find("closed"), std::string::npos) << err;
-  EXPECT_EQ(err.find("turned away"), std::string::npos) << err;
+  EXPECT_EQ(err.find("se cierra"), std::string::npos) << err;
+  EXPECT_EQ(err.find("se rechaza un segundo"), std::string::npos) << err;
 }
 
 // A closed terminal: the reader of the records is gone, the feed goes on.

@@ -162,11 +162,11 @@ TEST(FeedGpredict, ASecondClientIsToldAndClosedAndTheFirstGoesOn) {
   Client second(port);
   EXPECT_EQ(second.Line(), "RPRT -14\n");
   EXPECT_TRUE(second.ClosedByFeed());
-  EXPECT_NE(feed.NextLine().find("turned away a second client"), std::string::npos);
+  EXPECT_NE(feed.NextLine().find("se rechaza un segundo cliente"), std::string::npos);
   first.Send(std::string(100000, 'x') + "\nf\n");
   EXPECT_EQ(first.Line(), "RPRT -1\n");
   EXPECT_EQ(first.Line(), "145950000\n");
-  EXPECT_NE(feed.NextLine().find("more than 256 bytes"), std::string::npos);
+  EXPECT_NE(feed.NextLine().find("más de 256 bytes"), std::string::npos);
   feed.Quit();
   EXPECT_EQ(feed.WaitForExit(), 0);
 }
@@ -182,8 +182,8 @@ TEST(FeedGpredict, EveryClientGetsEveryAnswer) {
   test::ExpectEveryClientGetsEveryAnswer(port);
   feed.Quit();
   for (std::string line; !(line = feed.NextLine(3000)).empty() || feed.Running();) {
-    EXPECT_EQ(line.find("closed"), std::string::npos) << line;
-    EXPECT_EQ(line.find("turned away"), std::string::npos) << line;
+    EXPECT_EQ(line.find("se cierra"), std::string::npos) << line;
+    EXPECT_EQ(line.find("se rechaza un segundo"), std::string::npos) << line;
   }
   EXPECT_EQ(feed.WaitForExit(), 0);
 }

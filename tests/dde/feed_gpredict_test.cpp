@@ -256,7 +256,7 @@ TEST(GpredictRadio, BytesAsTheyComeLinesCappedAndTheEnd) {
   EXPECT_EQ(r.session.Receive(huge).reply, "");
   EXPECT_EQ(r.session.Receive("\nf\n").reply, "RPRT -1\n435840300\n");
   ASSERT_EQ(r.complaints.size(), 1u);
-  EXPECT_NE(r.complaints[0].find("more than 256 bytes"), std::string::npos) << r.complaints[0];
+  EXPECT_NE(r.complaints[0].find("más de 256 bytes"), std::string::npos) << r.complaints[0];
   // A line exactly at the cap is still a line.
   EXPECT_EQ(r.session.Receive("F " + std::string(254, '1') + "\n").reply, "RPRT -1\n");
   EXPECT_EQ(r.complaints.size(), 2u);
@@ -266,7 +266,7 @@ TEST(GpredictRadio, BytesAsTheyComeLinesCappedAndTheEnd) {
   r.session.Closed();
   EXPECT_TRUE(r.tuned.empty());
   ASSERT_EQ(r.complaints.size(), 3u);
-  EXPECT_NE(r.complaints[2].find("middle of a line: F 43586"), std::string::npos);
+  EXPECT_NE(r.complaints[2].find("a mitad de una línea: F 43586"), std::string::npos);
   // q ends the session; what follows it is not answered.
   const auto out = r.session.Receive("f\nq\nF 1\n");
   EXPECT_EQ(out.reply, "435840300\n");
@@ -354,7 +354,7 @@ TEST(GpredictFollower, OneRecordPerChangeWithTheTranspondersNameAndModes) {
       gpredict::FollowerFor(reinterpret_cast<const char*>((kData / "config").u8string().c_str()),
                             {}, [&told](const std::string& t) { told.push_back(t); });
   ASSERT_EQ(told.size(), 1u);
-  EXPECT_NE(told[0].find("2 transponders"), std::string::npos) << told[0];
+  EXPECT_NE(told[0].find("2 transpondedores"), std::string::npos) << told[0];
   EXPECT_EQ(f.Tune(Direction::kDown, 435840300), "SNPASOTEST DN435840300 DMUSB UMLSB\r\n");
   EXPECT_EQ(f.Tune(Direction::kDown, 435840300), std::nullopt) << "nothing changed";
   EXPECT_EQ(f.Tune(Direction::kUp, 145953248),
@@ -369,8 +369,10 @@ TEST(GpredictFollower, OneRecordPerChangeWithTheTranspondersNameAndModes) {
             "SN\"sin transpondedor\" DN28000000 UP145850000\r\n");
   // Said once each time the match is lost, not for every record without one.
   ASSERT_EQ(told.size(), 3u);
-  EXPECT_NE(told[1].find("no transponder in Gpredict's files holds DN 436795000, UP 145953248"),
-            std::string::npos)
+  EXPECT_NE(
+      told[1].find(
+          "ningún transpondedor de los archivos de Gpredict tiene DN 436795000, UP 145953248"),
+      std::string::npos)
       << told[1];
 
   gpredict::Follower given({}, {"AO-07", "USB", std::nullopt});

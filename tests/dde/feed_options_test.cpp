@@ -20,13 +20,13 @@ TEST(FeedOptions, RefusesWhatItCannotUse) {
     Args args;
     const char* why;
   } cases[] = {
-      {{}, "choose one of"},
-      {{"--pass", "--once", "X"}, "choose one of"},
-      {{"--bogus"}, "Unknown option 'bogus'."},
-      {{"-x", "--pass"}, "Unknown option 'x'."},
-      {{"--file"}, "Missing value after '--file'."},
-      {{"--pass", "--loop=yes"}, "Unexpected value after '--loop'."},
-      {{"--once", "SNAO-07", "DN145950000"}, "Unexpected argument 'DN145950000'."},
+      {{}, "elija una de"},
+      {{"--pass", "--once", "X"}, "elija una de"},
+      {{"--bogus"}, "Opción desconocida «bogus»."},
+      {{"-x", "--pass"}, "Opción desconocida «x»."},
+      {{"--file"}, "Falta el valor de «--file»."},
+      {{"--pass", "--loop=yes"}, "«--loop» no lleva valor."},
+      {{"--once", "SNAO-07", "DN145950000"}, "Argumento de más: «DN145950000»."},
       {{"--file", "r.txt", "--interval", "0"}, "--interval"},
       {{"--file", "r.txt", "--interval", "1.5"}, "--interval"},
       {{"--pass", "--modes", "USB"}, "--modes"},
@@ -40,13 +40,13 @@ TEST(FeedOptions, RefusesWhatItCannotUse) {
       {{"--pass", "--start", "-1"}, "--start"},
       {{"--pass", "--start", "1,5"}, "--start"},
       // Only what a record can carry as given, and periods that fit.
-      {{"--pass", "--speed", "0.0000001"}, "--speed wants a factor from 0.01 to 1000"},
-      {{"--pass", "--name", "X\" UP999 DMAM \"Y"}, "--name wants"},
-      {{"--pass", "--name", " AO-07"}, "--name wants"},
+      {{"--pass", "--speed", "0.0000001"}, "--speed pide un factor de 0.01 a 1000"},
+      {{"--pass", "--name", "X\" UP999 DMAM \"Y"}, "--name pide"},
+      {{"--pass", "--name", " AO-07"}, "--name pide"},
       {{"--pass", "--modes", "USB,L\rSB"}, "--modes"},
-      {{"--gpredict", "--name", "AO-07\xC2\x85UP1"}, "--name wants"},
-      {{"--gpredict", "--name", std::string(65, 'N')}, "--name wants"},
-      {{"--gpredict", "--down-mode", "USB\vUP1"}, "--down-mode wants"},
+      {{"--gpredict", "--name", "AO-07\xC2\x85UP1"}, "--name pide"},
+      {{"--gpredict", "--name", std::string(65, 'N')}, "--name pide"},
+      {{"--gpredict", "--down-mode", "USB\vUP1"}, "--down-mode pide"},
   };
   for (const auto& c : cases) {
     std::string line;
@@ -93,7 +93,7 @@ TEST(FeedOptions, ReadsEveryFormTheLastOneWinning) {
   EXPECT_FALSE(help.options);
   EXPECT_EQ(help.exitCode, 0);
   for (const char* part :
-       {"Usage: pasotune-feed", "Publishes records.", "--stdin", "--once <record>"}) {
+       {"Uso: pasotune-feed", "Publishes records.", "--stdin", "--once <registro>"}) {
     EXPECT_NE(help.message.find(part), std::string::npos) << part;
   }
 }
@@ -126,11 +126,11 @@ TEST(FeedRecords, FileLinesInOrderWithoutBlanksEachWithTheTrackersLineEnd) {
             (std::vector<std::string>{"SNA DN1\r\n", "SNA DN2\r\n", "SNA DN3\r\n", "SNA DN1\r\n"}));
 
   std::ofstream(path, std::ios::binary) << "\r\n\n";
-  EXPECT_NE(MakeRecords(o).error.find("holds no records"), std::string::npos);
+  EXPECT_NE(MakeRecords(o).error.find("no tiene ningún registro"), std::string::npos);
   std::filesystem::remove(path);
   const Records missing = MakeRecords(o);
   EXPECT_FALSE(missing.next);
-  EXPECT_NE(missing.error.find("cannot read"), std::string::npos) << missing.error;
+  EXPECT_NE(missing.error.find("no se puede leer"), std::string::npos) << missing.error;
 }
 
 TEST(FeedRecords, PassFromItsStartToItsEndAtItsSpeed) {

@@ -119,7 +119,8 @@ TEST(FeedProgram, RefusesNonsenseAndASecondPublisher) {
   ASSERT_EQ(first.NextLine(), "R0");
   ASSERT_TRUE(rival.Start({L"--once", L"X"}));
   EXPECT_EQ(rival.WaitForExit(), 2);
-  EXPECT_NE(rival.NextLine(1000).find("Orbitron|Tracking is already published"), std::string::npos);
+  EXPECT_NE(rival.NextLine(1000).find("Orbitron|Tracking ya lo publica otro programa"),
+            std::string::npos);
   first.Quit();
   EXPECT_EQ(first.WaitForExit(), 0);
 }
@@ -140,8 +141,8 @@ TEST(FeedProgram, AStdinLineHoldingANulOrPastItsCapIsNeverPublishedWhole) {
   EXPECT_EQ(feed.WaitForExit(), 0);
   EXPECT_TRUE(records == (Texts{std::string(64 * 1024, 'X'), "SNAO-07 DN145950000"}));
   ASSERT_EQ(told.size(), 2u);
-  EXPECT_NE(told[0].find("left out a line holding a NUL"), std::string::npos) << told[0];
-  EXPECT_NE(told[1].find("a line of more than 64 KiB: the rest of it dropped"), std::string::npos);
+  EXPECT_NE(told[0].find("se deja fuera una línea con un NUL"), std::string::npos) << told[0];
+  EXPECT_NE(told[1].find("una línea de más de 64 KiB: se descarta el resto"), std::string::npos);
 }
 
 TEST(FeedProgram, FileRecordsAndThePassArriveInOrderThenItEnds) {

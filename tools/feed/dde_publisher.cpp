@@ -45,11 +45,11 @@ DdePublisher::~DdePublisher() {
 
 std::string DdePublisher::Start(const std::string& firstValue) {
   for (const std::string* name : {&serviceName_, &topicName_, &itemName_}) {
-    if (!dde::IsValidName(*name)) return "not a valid DDE name: '" + *name + "'";
+    if (!dde::IsValidName(*name)) return "no es un nombre DDE válido: «" + *name + "»";
   }
-  if (t_publisher) return "one publisher per thread";
+  if (t_publisher) return "un publicador por hilo";
   const std::string what = serviceName_ + "|" + topicName_;
-  if (Answered(serviceName_, topicName_)) return what + " is already published";
+  if (Answered(serviceName_, topicName_)) return what + " ya lo publica otro programa";
 
   const UINT started =
       DdeInitializeW(&instance_, &DdePublisher::OnDde,
@@ -59,7 +59,7 @@ std::string DdePublisher::Start(const std::string& firstValue) {
                      0);
   if (started != DMLERR_NO_ERROR) {
     instance_ = 0;
-    return "cannot start DDE: " + dde::ErrorName(started);
+    return "no se puede arrancar DDE: " + dde::ErrorName(started);
   }
   t_publisher = this;
   value_ = Utf8ToCp1252(firstValue);
@@ -69,7 +69,7 @@ std::string DdePublisher::Start(const std::string& firstValue) {
   if (!service_ || !topic_ || !item_ ||
       !DdeNameService(instance_, service_.get(), nullptr, DNS_REGISTER)) {
     const std::string why =
-        "cannot publish " + what + ": " + dde::ErrorName(DdeGetLastError(instance_));
+        "no se puede publicar " + what + ": " + dde::ErrorName(DdeGetLastError(instance_));
     Stop();
     return why;
   }

@@ -23,42 +23,46 @@ struct OptionInfo {
 };
 
 constexpr OptionInfo kOptions[] = {
-    {"file", "records.txt", "Records from a file, one a line."},
-    {"interval", "ms", "Milliseconds between records of a file (1000)."},
-    {"loop", "", "Start over at the end."},
-    {"pass", "", "A synthetic pass with Doppler, one record a second."},
-    {"name", "name", "Satellite of the pass (SO-50), or for Gpredict instead of its files'."},
-    {"modes", "down,up", "Downlink and uplink modes of the pass (FM,FM)."},
-    {"duration", "s", "AOS to LOS in seconds of the pass (600)."},
-    {"start", "s", "Seconds after AOS to begin the pass at (0)."},
-    {"speed", "N", "Speed-up factor of the pass, 0.01 to 1000 (1)."},
-    {"once", "record", "Publish this one record and stay until ended."},
-    {"stdin", "", "Publish each line read from standard input as it arrives."},
-    {"gpredict", "port", "Answer Gpredict's radio on 127.0.0.1:port (4532), F down, I up.", true},
-    {"gpredict-down", "port", "Answer Gpredict's RX radio of two on 127.0.0.1:port."},
-    {"gpredict-up", "port", "Answer Gpredict's TX radio of two on 127.0.0.1:port."},
-    {"gpredict-config", "dir", "Gpredict's files (its own place: ~/.config/Gpredict)."},
-    {"down-mode", "mode", "Downlink mode for Gpredict instead of its files'."},
-    {"up-mode", "mode", "Uplink mode for Gpredict instead of its files'."},
-    {"exit-at-end", "", "Exit after the last record instead of staying."},
-    {"quiet", "", "Do not print the records."},
-    {"service", "S", "DDE service (Orbitron)."},
-    {"topic", "T", "DDE topic (Tracking)."},
-    {"item", "I", "DDE item (TrackingData)."},
+    {"file", "archivo", "Registros de un archivo, uno por línea."},
+    {"interval", "ms", "Milisegundos entre registros del archivo (1000)."},
+    {"loop", "", "Al final, vuelve a empezar."},
+    {"pass", "", "Un pase simulado con Doppler, un registro por segundo."},
+    {"name", "nombre", "Satélite del pase (SO-50), o para Gpredict en vez del de sus archivos."},
+    {"modes", "bajada,subida", "Modos de bajada y de subida del pase (FM,FM)."},
+    {"duration", "s", "Segundos de AOS a LOS del pase (600)."},
+    {"start", "s", "Segundos tras AOS en que empieza el pase (0)."},
+    {"speed", "N", "Veces más deprisa que el pase real, de 0.01 a 1000 (1)."},
+    {"once", "registro", "Publica este registro y sigue hasta que lo terminen."},
+    {"stdin", "", "Publica cada línea de la entrada estándar según llega."},
+    {"gpredict", "puerto",
+     "Hace de radio de Gpredict en 127.0.0.1:puerto (4532); F bajada, I subida.", true},
+    {"gpredict-down", "puerto",
+     "Hace de radio de recepción de Gpredict (de dos) en 127.0.0.1:puerto."},
+    {"gpredict-up", "puerto",
+     "Hace de radio de transmisión de Gpredict (de dos) en 127.0.0.1:puerto."},
+    {"gpredict-config", "carpeta",
+     "Los archivos de Gpredict (por omisión los suyos: ~/.config/Gpredict)."},
+    {"down-mode", "modo", "Modo de bajada con Gpredict, en vez del de sus archivos."},
+    {"up-mode", "modo", "Modo de subida con Gpredict, en vez del de sus archivos."},
+    {"exit-at-end", "", "Termina tras el último registro en vez de seguir."},
+    {"quiet", "", "No escribe los registros."},
+    {"service", "S", "Servicio DDE (Orbitron)."},
+    {"topic", "T", "Tema DDE (Tracking)."},
+    {"item", "I", "Elemento DDE (TrackingData)."},
 };
 
 std::string HelpText(std::string_view description) {
-  std::string text = "Usage: pasotune-feed [options]\n";
+  std::string text = "Uso: pasotune-feed [opciones]\n";
   text += description;
-  text += "\n\nOptions:\n";
+  text += "\n\nOpciones:\n";
   const auto row = [&text](std::string left, std::string_view help) {
     left.insert(0, "  ");
-    left.resize(std::max<std::size_t>(left.size() + 2, 28), ' ');
+    left.resize(std::max<std::size_t>(left.size() + 2, 31), ' ');
     text += left;
     text += help;
     text += '\n';
   };
-  row("-?, -h, --help", "Displays help on commandline options.");
+  row("-?, -h, --help", "Muestra esta ayuda.");
   for (const OptionInfo& s : kOptions) {
     std::string left = "--" + std::string(s.name);
     if (!s.valueName.empty()) {
@@ -107,8 +111,8 @@ bool IsRecordNameAsIs(std::string_view name) {
 }
 
 constexpr std::string_view kNameRule =
-    "printable text of at most 64 bytes, without double quotes or blanks at the ends";
-constexpr std::string_view kModeRule = "letters, digits and '-', at most 16";
+    "texto imprimible de 64 bytes como mucho, sin comillas dobles ni blancos en los extremos";
+constexpr std::string_view kModeRule = "letras, cifras y «-», 16 como mucho";
 
 }  // namespace
 
@@ -133,8 +137,8 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
       // A stray word would otherwise go unnoticed, like the rest of an
       // unquoted record.
       if (!arg.empty() && arg[0] == '-')
-        return Complaint("Unknown option '" + arg.substr(1) + "'.");
-      return Complaint("Unexpected argument '" + arg + "'.");
+        return Complaint("Opción desconocida «" + arg.substr(1) + "».");
+      return Complaint("Argumento de más: «" + arg + "».");
     }
     const std::size_t eq = arg.find('=');
     const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
@@ -142,9 +146,9 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
     for (const OptionInfo& s : kOptions) {
       if (s.name == name) option = &s;
     }
-    if (!option) return Complaint("Unknown option '" + name + "'.");
+    if (!option) return Complaint("Opción desconocida «" + name + "».");
     if (option->valueName.empty()) {
-      if (eq != std::string::npos) return Complaint("Unexpected value after '--" + name + "'.");
+      if (eq != std::string::npos) return Complaint("«--" + name + "» no lleva valor.");
       given.emplace_back(option->name, std::string());
     } else if (eq != std::string::npos) {
       given.emplace_back(option->name, arg.substr(eq + 1));
@@ -154,7 +158,7 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
     } else if (i + 1 < args.size()) {
       given.emplace_back(option->name, args[++i]);
     } else {
-      return Complaint("Missing value after '--" + name + "'.");
+      return Complaint("Falta el valor de «--" + name + "».");
     }
   }
 
@@ -162,7 +166,7 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
   const int chosen =
       int(has("file")) + int(has("pass")) + int(has("once")) + int(has("stdin")) + int(gpredict);
   if (chosen != 1)
-    return Complaint("choose one of --file, --pass, --once, --stdin and --gpredict (see --help)");
+    return Complaint("elija una de --file, --pass, --once, --stdin y --gpredict (vea --help)");
 
   Options o;
   o.loop = has("loop");
@@ -182,9 +186,9 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
       const std::optional<int> port =
           text.empty() && role == Role::kDuplex ? std::optional<int>(4532) : Number<int>(text);
       if (!port || *port < 1 || *port > 65535)
-        return Refusal("--" + std::string(option) + " wants a TCP port from 1 to 65535");
+        return Refusal("--" + std::string(option) + " pide un puerto TCP de 1 a 65535");
       for (const GpredictPort& other : o.gpredictPorts) {
-        if (other.port == *port) return Refusal("each Gpredict radio needs a port of its own");
+        if (other.port == *port) return Refusal("cada radio de Gpredict necesita un puerto propio");
       }
       o.gpredictPorts.push_back({role, *port});
     }
@@ -193,12 +197,12 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
     if (has("down-mode")) o.downMode = value("down-mode", "");
     if (has("up-mode")) o.upMode = value("up-mode", "");
     if (o.name && !IsRecordNameAsIs(*o.name))
-      return Refusal("--name wants " + std::string(kNameRule) + ", not '" + Shown(*o.name) + "'");
+      return Refusal("--name pide " + std::string(kNameRule) + ", no «" + Shown(*o.name) + "»");
     for (const auto& [option, mode] :
          {std::pair{"--down-mode", &o.downMode}, std::pair{"--up-mode", &o.upMode}}) {
       if (*mode && !IsRecordMode(**mode)) {
-        return Refusal(std::string(option) + " wants a mode of " + std::string(kModeRule) +
-                       ", not '" + Shown(**mode) + "'");
+        return Refusal(std::string(option) + " pide un modo de " + std::string(kModeRule) +
+                       ", no «" + Shown(**mode) + "»");
       }
     }
   } else if (has("stdin")) {
@@ -210,34 +214,34 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::string_view des
     o.mode = Mode::kFile;
     o.file = value("file", "");
     const std::optional<int> interval = Number<int>(value("interval", "1000"));
-    if (!interval || *interval < 1) return Refusal("--interval wants a whole number of ms above 0");
+    if (!interval || *interval < 1)
+      return Refusal("--interval pide un número entero de ms mayor que 0");
     o.intervalMs = *interval;
   } else {
     o.mode = Mode::kPass;
     o.pass.name = value("name", "SO-50");
     if (!IsRecordNameAsIs(o.pass.name))
-      return Refusal("--name wants " + std::string(kNameRule) + ", not '" + Shown(o.pass.name) +
-                     "'");
+      return Refusal("--name pide " + std::string(kNameRule) + ", no «" + Shown(o.pass.name) + "»");
     const std::string modes = value("modes", "FM,FM");
     const std::size_t comma = modes.find(',');
     if (comma == std::string::npos || !IsRecordMode(modes.substr(0, comma)) ||
         !IsRecordMode(modes.substr(comma + 1))) {
-      return Refusal("--modes wants two modes, downlink first (USB,LSB), each of " +
+      return Refusal("--modes pide dos modos, primero el de bajada (USB,LSB), cada uno de " +
                      std::string(kModeRule));
     }
     o.pass.downMode = modes.substr(0, comma);
     o.pass.upMode = modes.substr(comma + 1);
     const std::optional<double> duration = Number<double>(value("duration", "600"));
     if (!duration || !std::isfinite(*duration) || *duration < 1)
-      return Refusal("--duration wants seconds, at least 1");
+      return Refusal("--duration pide segundos, 1 como mínimo");
     o.pass.durationS = *duration;
     const std::optional<double> start = Number<double>(value("start", "0"));
     if (!start || !std::isfinite(*start) || *start < 0 || *start > *duration)
-      return Refusal("--start must lie within the pass");
+      return Refusal("--start ha de caer dentro del pase");
     o.startS = *start;
     const std::optional<double> speed = Number<double>(value("speed", "1"));
     if (!speed || !(*speed >= kMinSpeed && *speed <= kMaxSpeed))
-      return Refusal("--speed wants a factor from 0.01 to 1000");
+      return Refusal("--speed pide un factor de 0.01 a 1000");
     o.speed = *speed;
   }
   return {o, 0, {}};
@@ -265,7 +269,7 @@ Records MakeRecords(const Options& o) {
     case Mode::kFile: {
       PlainFile file(std::filesystem::path(std::u8string(o.file.begin(), o.file.end())));
       if (!file.IsOpen()) {
-        r.error = "cannot read " + o.file + ": " + file.Why();
+        r.error = "no se puede leer " + o.file + ": " + file.Why();
         return r;
       }
       LineSplitter lines;
@@ -276,7 +280,7 @@ Records MakeRecords(const Options& o) {
       std::vector<char> buffer(64 * 1024);
       for (long n; (n = file.Read(buffer.data(), buffer.size())) != 0;) {
         if (n < 0) {
-          r.error = "cannot read " + o.file + ": " + file.Why();
+          r.error = "no se puede leer " + o.file + ": " + file.Why();
           return r;
         }
         for (std::string& line : lines.Add(std::string_view(buffer.data(), std::size_t(n)))) {
@@ -285,7 +289,7 @@ Records MakeRecords(const Options& o) {
       }
       if (std::optional<std::string> last = lines.Finish()) keep(std::move(*last));
       if (records.empty()) {
-        r.error = o.file + " holds no records";
+        r.error = o.file + " no tiene ningún registro";
         return r;
       }
       r.periodMs = o.intervalMs;
@@ -333,8 +337,8 @@ std::vector<std::string> LineSplitter::Add(std::string_view bytes) {
       pending_.append(part.substr(0, room));
       if (part.size() > room) {
         cut_ = true;
-        tell_("a line of more than " + std::to_string(kMaxLineBytes / 1024) +
-              " KiB: the rest of it dropped: " + Shown(pending_));
+        tell_("una línea de más de " + std::to_string(kMaxLineBytes / 1024) +
+              " KiB: se descarta el resto: " + Shown(pending_));
       }
     }
     if (lf == std::string_view::npos) break;
@@ -353,7 +357,7 @@ std::optional<std::string> LineSplitter::Take() {
   cut_ = false;
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (line.find('\0') != std::string::npos) {
-    tell_("left out a line holding a NUL, which would cut its record short: " + Shown(line));
+    tell_("se deja fuera una línea con un NUL, que cortaría su registro: " + Shown(line));
     return std::nullopt;
   }
   return line;

@@ -26,8 +26,8 @@ std::optional<std::string> Follower::Tune(Direction direction, std::int64_t hz) 
          {std::pair{"DN ", next.downlinkHz}, std::pair{"UP ", next.uplinkHz}}) {
       if (value) where += (where.empty() ? key : std::string(", ") + key) + std::to_string(*value);
     }
-    tell_("no transponder in Gpredict's files holds " + where + " Hz: the records name '" +
-          std::string(kNoTransponder) + "' until one does");
+    tell_("ningún transpondedor de los archivos de Gpredict tiene " + where +
+          " Hz: los registros dicen «" + std::string(kNoTransponder) + "» hasta que uno lo tenga");
   }
   unmatchedTold_ = !t;
   next.name = overrides_.name;
@@ -51,10 +51,11 @@ Follower FollowerFor(const std::string& configDir, Overrides overrides,
   const auto shown = dir.u8string();
   const std::string where(shown.begin(), shown.end());
   if (all.empty()) {
-    tell("no transponders under " + where + ": the records carry no modes but those given, and " +
-         "the name given or '" + std::string(kNoTransponder) + "'");
+    tell("no hay transpondedores en " + where +
+         ": los registros no llevan más modos que los dados, " + "y el nombre dado o «" +
+         std::string(kNoTransponder) + "»");
   } else {
-    tell(std::to_string(all.size()) + " transponders from " + where);
+    tell(std::to_string(all.size()) + " transpondedores de " + where);
   }
   return Follower(std::move(all), std::move(overrides), tell);
 }

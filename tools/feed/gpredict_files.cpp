@@ -64,7 +64,7 @@ std::optional<KeyFile> ReadKeyFile(const fs::path& path, bool mustBeThere,
   const WholeFile file = ReadWholeFile(path, kMaxFileBytes);
   if (!file.bytes) {
     if (mustBeThere || !file.missing) {
-      complaints.push_back("skipped " + Shown(path) + ": " + file.why);
+      complaints.push_back("se salta " + Shown(path) + ": " + file.why);
     }
     return std::nullopt;
   }
@@ -114,7 +114,7 @@ std::vector<Transponder> ReadTransponders(const fs::path& dir,
     if (bad != std::errc() || last != stem.data() + stem.size()) continue;
     files.emplace_back(catnr, p);
   }
-  if (ec) complaints.push_back("cannot read " + Shown(dir / "trsp") + ": " + ec.message());
+  if (ec) complaints.push_back("no se puede leer " + Shown(dir / "trsp") + ": " + ec.message());
   std::sort(files.begin(), files.end());
 
   std::vector<Transponder> all;
@@ -133,8 +133,9 @@ std::vector<Transponder> ReadTransponders(const fs::path& dir,
     if (!satellite.empty()) {
       const std::string carried = RecordName(satellite).value_or("");
       if (carried != satellite) {
-        complaints.push_back("the NAME in " + Shown(satPath) +
-                             " holds what a record cannot: " + "published as '" + carried + "'");
+        complaints.push_back("el NAME de " + Shown(satPath) +
+                             " lleva lo que un registro no puede: se publica como «" + carried +
+                             "»");
       }
       satellite = carried;
     }

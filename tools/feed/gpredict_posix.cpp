@@ -60,7 +60,7 @@ PosixRadioPort::~PosixRadioPort() {
 std::string PosixRadioPort::Listen() {
   const std::string what = "127.0.0.1:" + std::to_string(where_.port);
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) return "cannot listen on " + what + ": " + std::strerror(errno);
+  if (listener_ < 0) return "no se puede escuchar en " + what + ": " + std::strerror(errno);
   // A feed started again at once takes its port back from the old one's
   // closing connections.
   const int on = 1;
@@ -71,7 +71,7 @@ std::string PosixRadioPort::Listen() {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener_, 8) != 0) {
-    return "cannot listen on " + what + ": " + std::strerror(errno);
+    return "no se puede escuchar en " + what + ": " + std::strerror(errno);
   }
   acceptable_ = new QSocketNotifier(listener_, QSocketNotifier::Read);
   QObject::connect(acceptable_, &QSocketNotifier::activated, [this] { Accept(); });

@@ -104,8 +104,8 @@ std::optional<std::int64_t> Hertz(std::string_view text) {
 }  // namespace
 
 std::string TurnedAway(int port) {
-  return "turned away a second client on port " + std::to_string(port) +
-         ": one Gpredict radio a port at a time";
+  return "se rechaza un segundo cliente en el puerto " + std::to_string(port) +
+         ": una radio de Gpredict por puerto";
 }
 
 Session::Session(Role role, RadioMemory& memory, std::function<void(Direction, std::int64_t)> tuned,
@@ -122,7 +122,7 @@ Session::Output Session::Receive(std::string_view bytes) {
       pending_.append(part);
       if (pending_.size() > kMaxLineBytes) {
         overlong_ = true;
-        complain_("refused a line of more than " + std::to_string(kMaxLineBytes) +
+        complain_("se rechaza una línea de más de " + std::to_string(kMaxLineBytes) +
                   " bytes: " + Shown(pending_));
         pending_.clear();
       }
@@ -146,7 +146,7 @@ Session::Output Session::Receive(std::string_view bytes) {
 
 void Session::Closed() {
   if (!pending_.empty() || overlong_) {
-    complain_("the client went away in the middle of a line: " + Shown(pending_));
+    complain_("el cliente se fue a mitad de una línea: " + Shown(pending_));
   }
   pending_.clear();
   overlong_ = false;
@@ -157,7 +157,7 @@ Session::Output Session::Answer(std::string_view line) {
   if (words.empty()) return {};
   const Command* command = Find(words.front());
   if (!command) {
-    complain_("refused a command it does not know: " + Shown(line));
+    complain_("se rechaza una orden desconocida: " + Shown(line));
     return {std::string(kUnavailable)};
   }
   words.erase(words.begin());
@@ -167,7 +167,7 @@ Session::Output Session::Answer(std::string_view line) {
     words.erase(words.begin());
   }
   if (words.size() != command->args) {
-    complain_("refused a command with the wrong number of values: " + Shown(line));
+    complain_("se rechaza una orden con un número de valores que no es el suyo: " + Shown(line));
     return {std::string(kInvalid)};
   }
   // A one-direction port takes its direction whatever the command; a duplex
@@ -188,7 +188,7 @@ Session::Output Session::Answer(std::string_view line) {
     case Kind::kSetUpFreq: {
       const std::optional<std::int64_t> value = Hertz(words[0]);
       if (!value) {
-        complain_("refused a frequency that is not one: " + Shown(line));
+        complain_("se rechaza una frecuencia que no lo es: " + Shown(line));
         return {std::string(kInvalid)};
       }
       const Direction d =
@@ -264,8 +264,8 @@ std::optional<Conversation::Clock::time_point> Conversation::GiveUpAt() const {
 }
 
 std::string GaveUp(int port) {
-  return "a client on port " + std::to_string(port) + " took none of its answers for " +
-         std::to_string(Conversation::kPatience.count()) + " s: closed";
+  return "un cliente del puerto " + std::to_string(port) + " no tomó ninguna respuesta en " +
+         std::to_string(Conversation::kPatience.count()) + " s: se cierra";
 }
 
 }  // namespace pasotune::feed::gpredict

@@ -13,7 +13,7 @@ namespace {
 using Clock = Conversation::Clock;
 
 std::string ErrorText(int code) {
-  return "Winsock error " + std::to_string(code);
+  return "error de Winsock " + std::to_string(code);
 }
 
 }  // namespace
@@ -36,10 +36,11 @@ WinsockRadios::~WinsockRadios() {
 
 std::string WinsockRadios::Listen(const GpredictPort& where) {
   const std::string what = "127.0.0.1:" + std::to_string(where.port);
-  if (!started_ || event_ == WSA_INVALID_EVENT) return "cannot start Winsock";
+  if (!started_ || event_ == WSA_INVALID_EVENT) return "no se puede arrancar Winsock";
   const SOCKET s =
       WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-  if (s == INVALID_SOCKET) return "cannot listen on " + what + ": " + ErrorText(WSAGetLastError());
+  if (s == INVALID_SOCKET)
+    return "no se puede escuchar en " + what + ": " + ErrorText(WSAGetLastError());
   // Another program on the port must make this one fail, not share it.
   BOOL exclusive = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
@@ -52,7 +53,7 @@ std::string WinsockRadios::Listen(const GpredictPort& where) {
       listen(s, 8) == SOCKET_ERROR || WSAEventSelect(s, event_, FD_ACCEPT) == SOCKET_ERROR) {
     const int code = WSAGetLastError();
     closesocket(s);
-    return "cannot listen on " + what + ": " + ErrorText(code);
+    return "no se puede escuchar en " + what + ": " + ErrorText(code);
   }
   Port& p = ports_.emplace_back();
   p.where = where;

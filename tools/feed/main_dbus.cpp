@@ -53,8 +53,9 @@ int main(int argc, char** argv) {
   using pasotune::feed::Mode;
   const pasotune::feed::Parsed parsed = pasotune::feed::ParseArguments(
       std::vector<std::string>(argv + 1, argv + argc),
-      "Publishes tracking records on the session bus as a tracker would:\n"
-      "bus name dde.<service>, object /<topic>, interface dde.Topic, string property <item>.");
+      "Publica datos de seguimiento en el bus de sesión como un programa de seguimiento:\n"
+      "nombre dde.<service>, objeto /<topic>, interfaz dde.Topic, propiedad de texto <item>.\n"
+      "Con --gpredict hace de radio de Gpredict y publica lo que Gpredict sintoniza.");
   if (const std::optional<int> code = pasotune::feed::EndedEarly(parsed)) return *code;
   const pasotune::feed::Options& options = *parsed.options;
   pasotune::feed::Records records = pasotune::feed::MakeRecords(options);
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
         options.gpredictConfig, {options.name, options.downMode, options.upMode}, &Tell));
   }
 
-  if (!CatchEndSignals()) return Fail("cannot catch SIGTERM and SIGINT", 2);
+  if (!CatchEndSignals()) return Fail("no se pueden atender SIGTERM y SIGINT", 2);
   QSocketNotifier ending(g_signalPipe[0], QSocketNotifier::Read);
   QObject::connect(&ending, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
 

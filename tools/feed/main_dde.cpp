@@ -96,8 +96,9 @@ class StdinLines {
 int main() {
   const pasotune::feed::Parsed parsed = pasotune::feed::ParseArguments(
       Arguments(),
-      "Publishes tracking records over DDE as a tracker would:\n"
-      "service <service>, topic <topic>, item <item>, CF_TEXT in Windows-1252.");
+      "Publica datos de seguimiento por DDE como un programa de seguimiento:\n"
+      "servicio <service>, tema <topic>, elemento <item>, CF_TEXT en Windows-1252.\n"
+      "Con --gpredict hace de radio de Gpredict y publica lo que Gpredict sintoniza.");
   if (const std::optional<int> code = pasotune::feed::EndedEarly(parsed)) return *code;
   const pasotune::feed::Options& options = *parsed.options;
   pasotune::feed::Records records = pasotune::feed::MakeRecords(options);

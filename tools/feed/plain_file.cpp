@@ -20,24 +20,24 @@ PlainFile::PlainFile(const std::filesystem::path& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     missing_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    why_ = missing_ ? "not found" : "Windows error " + std::to_string(error);
+    why_ = missing_ ? "no existe" : "error de Windows " + std::to_string(error);
     return;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    why_ = "a folder";
+    why_ = "es una carpeta";
     return;
   }
   const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    why_ = "Windows error " + std::to_string(GetLastError());
+    why_ = "error de Windows " + std::to_string(GetLastError());
     return;
   }
   // A pipe or a device (NUL, CON, COM1) could block or never end.
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
-    why_ = "a device or pipe";
+    why_ = "es un dispositivo o una tubería";
     return;
   }
   handle_ = h;
@@ -54,7 +54,7 @@ bool PlainFile::IsOpen() const {
 long PlainFile::Read(char* buffer, std::size_t size) {
   DWORD n = 0;
   if (!ReadFile(handle_, buffer, static_cast<DWORD>(size), &n, nullptr)) {
-    why_ = "Windows error " + std::to_string(GetLastError());
+    why_ = "error de Windows " + std::to_string(GetLastError());
     return -1;
   }
   return static_cast<long>(n);
@@ -65,11 +65,11 @@ long PlainFile::Read(char* buffer, std::size_t size) {
 namespace {
 
 const char* KindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISDIR(mode)) return "es una carpeta";
   if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "es un dispositivo";
+  if (S_ISSOCK(mode)) return "es un socket";
+  return "no es un archivo normal";
 }
 
 }  // namespace
@@ -131,7 +131,7 @@ WholeFile ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes)
     if (n == 0) return {std::move(bytes), {}};
     bytes.append(buffer, static_cast<std::size_t>(n));
     if (bytes.size() > maxBytes) {
-      return {std::nullopt, "larger than " + std::to_string(maxBytes / 1024) + " KiB"};
+      return {std::nullopt, "mayor de " + std::to_string(maxBytes / 1024) + " KiB"};
     }
   }
 }

@@ -31,16 +31,19 @@ TrackerPublisher::~TrackerPublisher() {
 }
 
 QString TrackerPublisher::Start(const QString& firstValue) {
-  if (!dde::IsValidBusName(busName_.toStdString())) return "not a valid bus name: " + busName_;
-  if (!dde::IsValidObjectPath(path_.toStdString())) return "not a valid object path: " + path_;
-  if (!dde::IsValidMemberName(item_.toStdString())) return "not a valid property name: " + item_;
-  if (!bus_.isConnected()) return "no session bus: " + bus_.lastError().message();
+  if (!dde::IsValidBusName(busName_.toStdString()))
+    return "no es un nombre de bus válido: " + busName_;
+  if (!dde::IsValidObjectPath(path_.toStdString()))
+    return "no es una ruta de objeto válida: " + path_;
+  if (!dde::IsValidMemberName(item_.toStdString()))
+    return "no es un nombre de propiedad válido: " + item_;
+  if (!bus_.isConnected()) return "no hay bus de sesión: " + bus_.lastError().message();
   {
     const QMutexLocker lock(&mutex_);
     value_ = firstValue;
   }
   if (!bus_.registerVirtualObject(path_, this, QDBusConnection::SingleNode)) {
-    return "cannot publish the object " + path_ + ": " + bus_.lastError().message();
+    return "no se puede publicar el objeto " + path_ + ": " + bus_.lastError().message();
   }
   objectRegistered_ = true;
   const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
@@ -48,11 +51,11 @@ QString TrackerPublisher::Start(const QString& firstValue) {
                                         QDBusConnectionInterface::DontAllowReplacement);
   if (!reply.isValid()) {
     Stop();
-    return "cannot take the name " + busName_ + ": " + reply.error().message();
+    return "no se puede tomar el nombre " + busName_ + ": " + reply.error().message();
   }
   if (reply.value() != QDBusConnectionInterface::ServiceRegistered) {
     Stop();
-    return busName_ + " is already owned on the session bus";
+    return busName_ + " ya tiene dueño en el bus de sesión: otro programa publica el seguimiento";
   }
   nameOwned_ = true;
   return {};

@@ -112,21 +112,21 @@ std::string Record(const RecordFields& f, char separator,
     Angle(r, "EL", *f.elevationDeg, separator);
   }
   for (const auto& [key, hz, what] :
-       {std::tuple{"DN", f.downlinkHz, "downlink"}, std::tuple{"UP", f.uplinkHz, "uplink"}}) {
+       {std::tuple{"DN", f.downlinkHz, "bajada"}, std::tuple{"UP", f.uplinkHz, "subida"}}) {
     if (!hz) continue;
     if (*hz < 0) {
-      complain(std::string("left out of the record a negative ") + what + ": " +
-               std::to_string(*hz));
+      complain(std::string("se deja fuera del registro una frecuencia de ") + what +
+               " negativa: " + std::to_string(*hz));
       continue;
     }
     field(key, std::to_string(*hz));
   }
   for (const auto& [key, mode, what] :
-       {std::tuple{"DM", &f.downMode, "downlink"}, std::tuple{"UM", &f.upMode, "uplink"}}) {
+       {std::tuple{"DM", &f.downMode, "bajada"}, std::tuple{"UM", &f.upMode, "subida"}}) {
     if (!*mode) continue;
     if (!IsRecordMode(**mode)) {
-      complain(std::string("left out of the record a ") + what +
-               " mode that is not one: " + Shown(**mode));
+      complain(std::string("se deja fuera del registro un modo de ") + what +
+               " que no lo es: " + Shown(**mode));
       continue;
     }
     field(key, **mode);
