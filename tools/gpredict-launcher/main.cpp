@@ -42,6 +42,15 @@ std::wstring OwnFolder() {
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
+std::wstring FirstArgument() {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv) return {};
+  std::wstring first = argc > 1 ? argv[1] : L"";
+  LocalFree(argv);
+  return first;
+}
+
 // The port given on the command line, the default without one, nothing for
 // anything else.
 std::optional<int> PortFromCommandLine() {
@@ -156,6 +165,16 @@ void EndFeed(const PROCESS_INFORMATION& feed) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  if (const std::wstring arg = FirstArgument(); arg == L"--help" || arg == L"-h" || arg == L"/?") {
+    MessageBoxW(nullptr,
+                L"Uso: pasotune-gpredict [PUERTO]\n\n"
+                L"Arranca pasotune-feed.exe, que hace de radio de Gpredict en 127.0.0.1:PUERTO "
+                L"(4533 si no se da), y después pasotune.exe; al cerrar Pasotune se cierra "
+                L"también el enlace.\n\nEn Gpredict, la radio: Host localhost, Port el mismo "
+                L"PUERTO, Radio type Duplex TRX.",
+                kTitle, MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
   const std::optional<int> port = PortFromCommandLine();
   if (!port) {
     Tell(

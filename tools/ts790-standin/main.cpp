@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "ts790_standin.hpp"
@@ -28,9 +29,21 @@ extern "C" void onStop(int) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "usage: ts790-standin LOG\n"
+    "A Kenwood TS-790 as Hamlib talks to it, behind a pseudo-terminal: prints the terminal's\n"
+    "name, then answers until SIGTERM, appending each command it receives to LOG. Lines on its\n"
+    "standard input steer it: \"miss N\" lets the next N settings pass without effect,\n"
+    "\"silent\" stops it answering.\n";
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: ts790-standin LOG\n");
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // A LOG named like an option is more likely a mistake than a file wanted.
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fputs(kUsage, stderr);
     return 2;
   }
   std::FILE* log = std::fopen(argv[1], "a");

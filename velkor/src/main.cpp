@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "commands.hpp"
 #include "hamlib_child_radio.hpp"
@@ -77,7 +78,20 @@ class UnavailableRadio : public velkor::Radio {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Answered before anything is opened, written or listened on.
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h" ||
+                    std::string_view(argv[1]) == "/?")) {
+    // ASCII only: a Windows console shows it in its own code page.
+    std::cout
+        << "uso: Velkor.exe\n"
+           "Motor de radio de Pasotune: escucha en 127.0.0.1:9000 los comandos de Pasotune\n"
+           "(SETPORT COM1, SET FREQ MAIN 432.1500, SET MODE SUB USB, SET TONE 88.5...) y\n"
+           "maneja la radio por el puerto serie. Pasotune lo arranca y lo para por su cuenta.\n"
+           "Los ajustes van en velkor.conf, junto a Velkor.exe (VELKOR_CONF nombra otro\n"
+           "archivo), que escribe con comentarios la primera vez que arranca.\n";
+    return 0;
+  }
   if (const std::string error = velkor::net::start(); !error.empty()) {
     std::cerr << "Velkor.exe: " << error << '\n';
     return 1;

@@ -117,6 +117,14 @@ void PrintTranscript() {
 
 int main(int argc, char** argv) {
   Settings settings;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::printf(
+        "usage: %s [--seconds N] [--screenshot FILE.png] [--folder PROGRAM_DIR]\n"
+        "Runs Pasotune offscreen (unless QT_QPA_PLATFORM says otherwise), clicks Conectar,\n"
+        "follows the tracker for N seconds (20), saves a screenshot and prints the log.\n",
+        argv[0]);
+    return 0;
+  }
   if (!Parse(argc, argv, settings)) {
     std::fprintf(stderr, "usage: %s [--seconds N] [--screenshot FILE.png] [--folder PROGRAM_DIR]\n",
                  argv[0]);

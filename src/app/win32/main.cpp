@@ -3,8 +3,28 @@
 #include <exception>
 #include <string>
 
+#include <windows.h>
 #include "app/win32/program.hpp"
 #include "platform/win32/dde/dde_text.hpp"
+// After windows.h.
+#include <shellapi.h>
+
+namespace {
+
+bool AskedForHelp() {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv) return false;
+  bool asked = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    asked = asked || arg == L"--help" || arg == L"-h" || arg == L"/?";
+  }
+  LocalFree(argv);
+  return asked;
+}
+
+}  // namespace
 
 namespace {
 
@@ -33,6 +53,17 @@ void RaiseFirst() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Answered before the window, which would write config.txt.
+  if (AskedForHelp()) {
+    MessageBoxW(nullptr,
+                L"Uso: pasotune.exe\n\n"
+                L"Abre la ventana de Pasotune, que mantiene sintonizado un Kenwood TS-790 con el "
+                L"satélite que sigue Orbitron, por medio de Velkor.exe, que está en la misma "
+                L"carpeta. Guarda config.txt (puerto y tono) en esa carpeta.\n\n"
+                L"Con Gpredict: pasotune-gpredict.exe. La guía: guia.html.",
+                L"Pasotune 1.0", MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
   // Held until the process ends.
   HANDLE instance = CreateMutexW(nullptr, FALSE, InstanceName().c_str());
   if (instance != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
