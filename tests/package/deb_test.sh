@@ -1,6 +1,7 @@
 #!/bin/bash
-# usage: deb_test.sh CPACK BUILD_DIR VERSION DEMO STANDIN
-# Builds the Debian package with CPack and checks what it declares and holds; checks that
+# usage: deb_test.sh CPACK BUILD_DIR VERSION DEMO STANDIN GUIDE
+# Builds the Debian package with CPack and checks what it declares and holds (the user's guide
+# GUIDE as HTML with the pictures it shows, the manual pages, the licence); checks that
 # this machine has everything it depends on; installs it with dpkg into a fresh root (the
 # machine's own packages are never touched); starts the installed launcher offscreen as a
 # new user, plain and with --gpredict; plays a pass from the installed feed through the
@@ -9,7 +10,7 @@
 # only the user's data may be left.
 # Starts programs that end every Velkor.exe they see: run it in a private world.
 set -euo pipefail
-cpack=$1 build=$2 version=$3 demo=$4 standin=$5
+cpack=$1 build=$2 version=$3 demo=$4 standin=$5 guide=$6
 
 # Outside a world of its own it would end the user's running engine.
 if [ -z "${PASOTUNE_IN_PRIVATE_WORLD:-}" ] && pgrep -u "$(id -u)" -x Velkor.exe >/dev/null; then
@@ -76,7 +77,16 @@ sort >"$work/want" <<'FILES'
 -rw-r--r-- root/root ./usr/share/doc/pasotune/copyright
 -rw-r--r-- root/root ./usr/share/doc/pasotune/tools/feed/README.md.gz
 -rw-r--r-- root/root ./usr/share/doc/pasotune/velkor/README.md.gz
+-rw-r--r-- root/root ./usr/share/doc/pasotune/guia.html
+-rw-r--r-- root/root ./usr/share/man/man1/pasotune.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/pasotune-feed.1.gz
 FILES
+pictures=$(grep -o '!\[[^]]*\]([^)]*)' "$guide" | sed 's/.*(\(.*\))$/\1/' | xargs -n1 basename | sort -u)
+[ -n "$pictures" ] || fail "the guide shows no pictures"
+for picture in $pictures; do
+  echo "-rw-r--r-- root/root ./usr/share/doc/pasotune/guia/$picture" >>"$work/want"
+done
+sort -o "$work/want" "$work/want"
 diff -u "$work/want" "$work/files" || fail "the package holds other files than these"
 
 echo "== its dependencies on this machine"
@@ -98,6 +108,18 @@ grep -q '^Exec=pasotune$' "$root/usr/share/applications/pasotune.desktop" ||
   fail "the menu entry does not start the launcher"
 grep -Pzq '\n\[Desktop Action gpredict\]\nName=Pasotune con Gpredict\nExec=pasotune --gpredict\n$' \
   "$root/usr/share/applications/pasotune.desktop" || fail "no action for Gpredict"
+doc=$root/usr/share/doc/pasotune
+grep -q '<h1 id="guía-de-pasotune">Guía de Pasotune</h1>' "$doc/guia.html" || fail "the guide is not HTML in Spanish"
+for picture in $pictures; do
+  grep -q "<img src=\"guia/$picture\"" "$doc/guia.html" || fail "the guide does not show guia/$picture"
+done
+grep -q '^License: GPL-3+$' "$doc/copyright" && grep -q /usr/share/common-licenses/GPL-3 "$doc/copyright" ||
+  fail "the copyright file does not give the GPL version 3 or later"
+for page in pasotune pasotune-feed; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >"$work/$page.txt")
+  [ -z "$warnings" ] || fail "man $page: $warnings"
+  grep -qE "^ *$page +- " "$work/$page.txt" || fail "man $page does not name it"
+done
 
 echo "== the installed launcher, as a new user"
 export HOME=$work/home

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The Windows download: the build's program folder is whole, CPack's zip
-# holds exactly that folder and the README, and the program unzipped on its
+# holds exactly that folder, the README, the user's guide GUIDE as HTML with
+# the pictures it shows, and the licences, and the program unzipped on its
 # own starts under a Wine prefix made afresh for it, with no other files:
 # it writes config.txt with the defaults and stays up until it is ended.
 # A build with Hamlib ships its DLL stripped, with its licence, and every DLL
 # the programs need.
-# usage: zip_test.sh BUILD_DIR WINE_PREFIX_SH OBJDUMP hamlib|no-hamlib
+# usage: zip_test.sh BUILD_DIR WINE_PREFIX_SH OBJDUMP hamlib|no-hamlib GUIDE
 set -euo pipefail
-build=$1 wine_prefix=$2 objdump=$3 hamlib=$4
+build=$1 wine_prefix=$2 objdump=$3 hamlib=$4 guide=$5
 program=$build/program
 name=pasotune-1.0-win64
 
@@ -47,14 +48,18 @@ for f in "$program"/*.dll "$program"/*-COPYING.txt; do
   [ -e "$f" ] && shipped+=("$(basename "$f")")
 done
 
-# The zip: that folder and the README, nothing else.
+# The zip: that folder, the README, the guide and the licences, nothing else.
+pictures=$(grep -o '!\[[^]]*\]([^)]*)' "$guide" | sed 's/.*(\(.*\))$/\1/' | xargs -n1 basename | sort -u)
+[ -n "$pictures" ] || fail "the guide shows no pictures"
+documents=(README.txt guia.html COPYING.txt mingw-w64-runtime-COPYING.txt)
+for picture in $pictures; do documents+=("guia/$picture"); done
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; fail "cpack failed"; }
 zip=$work/package/$name.zip
 [ -f "$zip" ] || { ls -R "$work/package"; fail "no $name.zip"; }
-printf "$name/%s\n" "${shipped[@]}" README.txt | sort >"$work/expected"
+printf "$name/%s\n" "${shipped[@]}" "${documents[@]}" | sort >"$work/expected"
 unzip -Z1 "$zip" | grep -v '/$' | sort >"$work/listed"
-diff "$work/expected" "$work/listed" || fail "the zip does not hold exactly the program folder and the README"
+diff "$work/expected" "$work/listed" || fail "the zip does not hold exactly the program folder and its documents"
 
 unzip -q "$zip" -d "$work/unzipped"
 folder=$work/unzipped/$name
@@ -68,6 +73,16 @@ for text in MyDDE Rotor/Radio TrackingData velkor.conf "radio = rigctld" Gpredic
   Descomprima Unzip; do
   grep -q -F "$text" "$readme" || fail "README.txt does not mention $text"
 done
+
+for picture in $pictures; do
+  grep -q "<img src=\"guia/$picture\"" "$folder/guia.html" || fail "guia.html does not show guia/$picture"
+done
+grep -q "guia.html" "$readme" || fail "README.txt does not point to the guide"
+for text in "GNU GENERAL PUBLIC LICENSE" "Version 3, 29 June 2007"; do
+  grep -q -F "$text" "$folder/COPYING.txt" || fail "COPYING.txt is not the GPL version 3"
+done
+grep -q -F "GCC Runtime Library Exception" "$folder/mingw-w64-runtime-COPYING.txt" ||
+  fail "the runtime linked into the programs comes without its notices"
 
 if [ "$hamlib" = hamlib ]; then
   "$objdump" -p "$folder/Velkor.exe" | grep -i 'DLL Name: libhamlib-4.dll' >/dev/null ||
