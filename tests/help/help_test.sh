@@ -2,8 +2,8 @@
 # usage: help_test.sh RUNNER PROGRAM...
 # Every program answers --help at once with its usage on standard output and status 0, and
 # touches no file: a copy of it (with the DLLs beside it) alone in a folder of its own, with
-# HOME and the working folder there too, leaves that folder as it was. RUNNER runs each
-# program (the Wine runner), or is - for none.
+# HOME (Linux) and the working folder there too, leaves that folder as it was. RUNNER runs
+# each program (the Wine runner), or is - for none.
 set -uo pipefail
 runner=$1
 shift
@@ -18,8 +18,10 @@ for program in "$@"; do
   chmod +x "$work/bin/$name"
   for dll in "$(dirname "$program")"/*.dll; do [ -e "$dll" ] && cp "$dll" "$work/bin/"; done
   before=$(cd "$work" && find . -exec stat -c '%n %s %Y' {} + | sort)
-  out=$(cd "$work/home" && HOME=$work/home XDG_DATA_HOME=$work/home/data XDG_CONFIG_HOME=$work/home/config \
-    timeout 30 $runner "$work/bin/$name" --help 2>"$err")
+  # Wine keeps its own files under the user's folders, so a Windows program's home is Wine's.
+  home=(HOME="$work/home" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config")
+  [ -z "$runner" ] || home=()
+  out=$(cd "$work/home" && env "${home[@]}" timeout 30 $runner "$work/bin/$name" --help 2>"$err")
   status=$?
   after=$(cd "$work" && find . -exec stat -c '%n %s %Y' {} + | sort)
   why=""

@@ -3,10 +3,9 @@
 #include <exception>
 #include <string>
 
-#include <windows.h>
 #include "app/win32/program.hpp"
 #include "platform/win32/dde/dde_text.hpp"
-// After windows.h.
+// After windows.h, which program.hpp brings.
 #include <shellapi.h>
 
 namespace {
