@@ -7,6 +7,9 @@
 namespace velkor {
 namespace {
 
+// Between two bytes of one answer at 1200 baud there are 9 ms.
+constexpr DWORD kQuietMs = 20;
+
 DWORD waitMs(Wire::Clock::time_point deadline) {
   const auto left =
       std::chrono::ceil<std::chrono::milliseconds>(deadline - Wire::Clock::now()).count();
@@ -29,10 +32,12 @@ class Win32Line : public Wire {
   int receive(char* buffer, std::size_t size, Clock::time_point deadline) override {
     const DWORD ms = waitMs(deadline);
     if (ms == 0) return 0;
-    // Return as soon as a byte is there, or when the deadline passes.
+    // Return once the bytes stop coming for a moment (an answer is shorter than the buffer),
+    // or when the deadline passes. Wine waits out the whole deadline for the documented
+    // "return at the first byte" setting.
     COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = MAXDWORD;
-    t.ReadTotalTimeoutMultiplier = MAXDWORD;
+    t.ReadIntervalTimeout = kQuietMs;
+    t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = ms;
     t.WriteTotalTimeoutConstant = 2000;
     if (!SetCommTimeouts(port_, &t)) return -1;

@@ -419,7 +419,8 @@ Outcome Ts790Radio::setTone(int tenthsHz) {
   constexpr std::string_view kUnit =
       ": ¿lleva su TS-790 la unidad de subtonos? Sin subtono, un satélite que lo pide no oye "
       "su subida";
-  if (!status || status->toneNumber != n) {
+  // Both refused, or the number did not change: the tone itself was refused.
+  if (a.refused[0] > 1 || !status || status->toneNumber != n) {
     return Outcome::refused("la radio no aceptó el subtono " + toneText(tenthsHz) + " (" + set +
                             ")" + std::string(kUnit));
   }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows Velkor.exe under Wine, with radio = rigctld, driving a real `rigctld -m 1` started
 # on Linux: rigctl reads back what the SET lines set on both bands and the tone; a rigctld killed
-# mid-pass costs one ERROR line, and the next command after its restart goes through.
+# mid-pass costs one ERROR line, its return one ready line, and the next command goes through.
 #   WINE_RUN="..." wine_rigctld_test.sh VELKOR_EXE RIGCTLD RIGCTL
 # Run it through wine-private.sh: it uses ports 9000 and 4532.
 set -u
@@ -96,6 +96,8 @@ if extra=$(reply 2); then fail "more than one line for one outage: $extra"; fi
 start_rigctld
 send "SET FREQ SUB 145.8000"
 expect_radio V Sub f "145800000 "
+said=$(reply 10) || fail "no word of rigctld's return"
+[[ $said == "Velkor READY: "*"contesta de nuevo" ]] || fail "rigctld's return was answered: $said"
 if extra=$(reply 2); then fail "the command after rigctld's restart was answered: $extra"; fi
 grep -q "reopened COM1" "$dir/transcript.txt" || fail "the transcript has no reopen"
 echo "PASS: Velkor.exe under Wine drove rigctld, lost it once and came back"

@@ -116,6 +116,8 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 grep -q '^MD1;$' "$dir/radio.log" || fail "the mode asked while the radio was away never reached it"
+# Its read-back answered, and nothing more said.
+if extra=$(reply 2); then fail "the mode that reached the radio was answered: $extra"; fi
 
 # Off, or on another speed: a new connection says what to check.
 echo "silent" >&"${RADIO[1]}"
