@@ -31,6 +31,12 @@ bool NoSeparator(std::string_view s, bool blanks = false) {
   return true;
 }
 
+std::size_t Count(std::string_view text, std::string_view word) {
+  std::size_t n = 0;
+  for (auto at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
 bool IsCommandFrequency(std::string_view s, char sep) {
   const std::size_t dot = s.find(sep);
   if (dot == 0 || dot == std::string_view::npos || s.size() - dot != 5) return false;
@@ -84,5 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(total <= record.size());
   // Every byte on the wire decodes and encodes back to itself.
   Check(pasotune::Utf8ToCp1252(pasotune::Cp1252ToUtf8(record)) == record);
+  // The same bytes taken as UTF-8 (the engine's text, a file): only ASCII bytes become ASCII,
+  // so the words the program reacts to come out exactly as often as the bytes spell them.
+  const std::string wire = pasotune::Utf8ToCp1252(record);
+  for (std::string_view marker : {"ERROR", "Velkor READY", "NOT DONE"}) {
+    Check(Count(wire, marker) == Count(record, marker));
+  }
   return 0;
 }

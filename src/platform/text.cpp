@@ -36,40 +36,53 @@ void AppendUtf8(std::string& out, char32_t c) {
 
 }  // namespace
 
+char32_t DecodeUtf8(std::string_view utf8, std::size_t& pos) {
+  const auto lead = static_cast<std::uint8_t>(utf8[pos]);
+  std::size_t extra = 0;
+  char32_t c = 0;
+  // The second byte's range is what rules out overlong forms, surrogates and values past
+  // U+10FFFF.
+  std::uint8_t low = 0x80, high = 0xBF;
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    extra = 1;
+    c = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    extra = 2;
+    c = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    extra = 3;
+    c = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    ++pos;
+    return kReplacementChar;
+  }
+  if (utf8.size() - pos <= extra) {
+    ++pos;
+    return kReplacementChar;
+  }
+  for (std::size_t k = 1; k <= extra; ++k) {
+    const auto cont = static_cast<std::uint8_t>(utf8[pos + k]);
+    if (cont < (k == 1 ? low : 0x80) || cont > (k == 1 ? high : 0xBF)) {
+      ++pos;
+      return kReplacementChar;
+    }
+    c = (c << 6) | (cont & 0x3F);
+  }
+  pos += extra + 1;
+  return c;
+}
+
 std::string Utf8ToCp1252(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto b = static_cast<std::uint8_t>(utf8[i]);
-    const int extra = b < 0x80             ? 0
-                      : (b & 0xE0) == 0xC0 ? 1
-                      : (b & 0xF0) == 0xE0 ? 2
-                      : (b & 0xF8) == 0xF0 ? 3
-                                           : -1;
-    if (extra < 0 || i + static_cast<std::size_t>(extra) >= utf8.size()) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    char32_t c = extra == 0 ? b : (b & (0x3F >> extra));
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      const auto cont = static_cast<std::uint8_t>(utf8[i + k]);
-      if ((cont & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      c = (c << 6) | (cont & 0x3F);
-    }
-    if (!ok) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    out += ToCp1252(c);
-    i += static_cast<std::size_t>(extra) + 1;
-  }
+  for (std::size_t i = 0; i < utf8.size();) out += ToCp1252(DecodeUtf8(utf8, i));
   return out;
 }
 
