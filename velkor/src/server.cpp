@@ -6,8 +6,11 @@ namespace velkor {
 namespace {
 
 constexpr std::size_t kReadChunk = 16 * 1024;
-// A client that does not read its replies stops being read from until they drain.
+// A client that does not read its replies stops being read from, and the lines it already sent
+// wait unhandled, until they drain: what one read can ask for never piles up.
 constexpr std::size_t kOutgoingCap = 64 * 1024;
+// Past this only replies the user must act on are queued from the radio's worker.
+constexpr std::size_t kOutgoingLimit = 1024 * 1024;
 constexpr std::string_view kBusy =
     "ERROR ocupado: Velkor.exe ya atiende a otro programa\r\n";
 constexpr std::string_view kTooLong = "línea demasiado larga";
@@ -49,7 +52,8 @@ void Server::run() {
   while (!stopping_.load()) {
     watches.assign({{waker_.socket(), true}, {listener_, true}});
     if (client_ != net::kNoSocket) {
-      watches.push_back({client_, outgoing_.size() < kOutgoingCap, !outgoing_.empty()});
+      watches.push_back(
+          {client_, outgoing_.size() < kOutgoingCap && unhandled_.empty(), !outgoing_.empty()});
     }
     if (!net::wait(watches, std::chrono::milliseconds(-1))) break;
     if (watches[0].readable) {
@@ -61,6 +65,7 @@ void Server::run() {
       const net::Watch& client = watches[2];
       if (client.readable || client.broken) readClient();
       if (client_ != net::kNoSocket && client.writable) writeClient();
+      if (client_ != net::kNoSocket) handleLines();
     }
     if (watches[1].readable) acceptClient();
   }
@@ -92,6 +97,22 @@ void Server::readClient() {
   }
   if (got < 0) return;
   for (auto& piece : splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(got)))) {
+    unhandled_.push_back(std::move(piece));
+  }
+  handleLines();
+}
+
+void Server::handleLines() {
+  // Each time the socket takes what waits, more lines are handled; once it is full the poll
+  // loop waits for it to take more.
+  while (!unhandled_.empty()) {
+    if (outgoing_.size() >= kOutgoingCap) {
+      writeClient();
+      if (outgoing_.size() >= kOutgoingCap) break;
+      continue;  // the client may have left, dropping what it sent
+    }
+    const LineSplitter::Piece piece = std::move(unhandled_.front());
+    unhandled_.pop_front();
     const std::string line = cp1252ToUtf8(piece.bytes);
     if (piece.kind == LineSplitter::Piece::Kind::kTooLong) {
       const std::string reply = notDoneReply(kTooLong);
@@ -123,6 +144,10 @@ void Server::writeClient() {
 }
 
 void Server::dropClient(std::string_view why) {
+  for (const auto& piece : unhandled_) {
+    transcript_.record(cp1252ToUtf8(piece.bytes), "discarded: " + std::string(why) + " first");
+  }
+  unhandled_.clear();
   const std::string partial = splitter_.takePartial();
   if (!partial.empty()) {
     transcript_.record(cp1252ToUtf8(partial), "discarded: " + std::string(why) + " mid-line");
@@ -145,10 +170,18 @@ void Server::drainPosted() {
     posted.swap(posted_);
   }
   for (auto& [reply, action] : posted) {
-    const bool delivered = client_ != net::kNoSocket && !reply.empty();
+    const bool client = client_ != net::kNoSocket && !reply.empty();
+    const bool delivered =
+        client && (outgoing_.size() < kOutgoingLimit || reply.rfind("ERROR", 0) == 0 ||
+                   reply.rfind(kReadyReply, 0) == 0);
     if (delivered) queueReply(reply);
     std::string note = action;
-    if (!reply.empty()) note += (delivered ? " => " : " (no client) => ") + reply;
+    if (!reply.empty()) {
+      const char* how = delivered ? " => "
+                        : client  ? " (client not reading) => "
+                                  : " (no client) => ";
+      note += how + reply;
+    }
     transcript_.record("", note);
   }
   writeClient();

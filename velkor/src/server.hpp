@@ -42,6 +42,8 @@ class Server {
  private:
   void acceptClient();
   void readClient();
+  // Handles received lines while the replies waiting for the client stay under their cap.
+  void handleLines();
   void writeClient();
   void dropClient(std::string_view why);
   void queueReply(std::string_view utf8);
@@ -55,6 +57,7 @@ class Server {
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   LineSplitter splitter_;
+  std::deque<LineSplitter::Piece> unhandled_;
   std::string outgoing_;
   std::mutex postedMutex_;
   std::deque<std::pair<std::string, std::string>> posted_;

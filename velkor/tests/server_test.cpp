@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
 #include <thread>
 
@@ -201,6 +202,35 @@ TEST_F(ServerTest, TranscriptHasOneLinePerReceivedLine) {
       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\tA\\\\x09B\trejected => NOT DONE orden desconocida: "
       "A\\\\x09B\n");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
+}
+
+// Lines sent in one write that each ask for far more than a socket holds (as 2,000 SETPORT
+// once did, each followed by every bad line of velkor.conf): while the client does not read,
+// the engine stops handling them instead of queueing without bound, and then answers them all.
+TEST(ServerBound, AClientNotReadingStopsTheLinesItSent) {
+  constexpr int kLines = 200;
+  std::atomic<int> handled{0};
+  Transcript transcript;
+  Server server(
+      [&handled](std::string_view line) {
+        ++handled;
+        return Handled{std::string(line), "echoed", std::vector(100, std::string(1000, 'x'))};
+      },
+      transcript);
+  ASSERT_EQ(server.listen(0), "");
+  std::thread thread([&server] { server.run(); });
+  Client client(server.port());
+  std::string lines;
+  for (int i = 0; i < kLines; ++i) lines += "L" + std::to_string(i) + "\r\n";
+  ASSERT_TRUE(client.send(lines));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_LT(handled.load(), kLines / 2) << "handled while nothing was read";
+  for (int i = 0; i < kLines; ++i) {
+    EXPECT_EQ(client.readLine(), "L" + std::to_string(i));
+    for (int more = 0; more < 100; ++more) EXPECT_EQ(client.readLine().value_or("").size(), 1000u);
+  }
+  server.stop();
+  thread.join();
 }
 
 }  // namespace
