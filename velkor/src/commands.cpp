@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "settings.hpp"
 #include "text.hpp"
 
 namespace velkor {
@@ -106,16 +107,6 @@ ParseResult badPort(std::string error) {
   return {std::nullopt, std::move(error), true};
 }
 
-// Nothing that holds a control character or runs this long names a port; refusing it here
-// keeps such bytes away from the radio code and out of file names.
-bool plausiblePort(std::string_view port) {
-  if (port.size() > kMaxPortBytes) return false;
-  for (const char c : port) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
-
 std::string echo(std::string_view text) {
   return echoText(text);
 }
@@ -204,7 +195,12 @@ ParseResult parseCommand(std::string_view line) {
   if (consume(rest, "SETPORT ")) {
     rest = trim(rest);
     if (rest.empty()) return badPort(std::string(kNoPortName));
-    if (!plausiblePort(rest)) return badPort(echo(rest) + ": no es un nombre de puerto");
+    // Nothing else reaches the radio code or a file name: no control character, no path.
+    const auto number = comPortNumber(rest);
+    if (!number || *number > kLastPort) {
+      return badPort(echo(rest) + ": no es un nombre de puerto (COM1 a COM" +
+                     std::to_string(kLastPort) + "; los dispositivos, en velkor.conf)");
+    }
     Command command;
     command.kind = Command::Kind::kSetPort;
     command.port = std::string(rest);
@@ -266,7 +262,7 @@ Handled Dispatcher::handle(std::string_view line) {
     // As after any failed SETPORT, no port is left open.
     radio_.close();
     noPortSaid_ = false;
-    return {errorReply(parsed.error), "rejected", afterPort_};
+    return {errorReply(parsed.error), "rejected", {}};
   }
   const Command& command = *parsed.command;
   Outcome outcome;
@@ -310,7 +306,7 @@ Handled Dispatcher::handle(std::string_view line) {
   } else if (portAnswer) {
     handled.reply = readyReply(radio_.description());
   }
-  if (portAnswer) handled.more = afterPort_;
+  if (portAnswer) handled.more = std::exchange(afterPort_, {});
   return handled;
 }
 

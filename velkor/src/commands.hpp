@@ -20,8 +20,9 @@ inline std::string errorReply(std::string_view reason) {
 inline std::string notDoneReply(std::string_view what) {
   return "NOT DONE " + std::string(what);
 }
-// Longer than any device name; a port name longer than this is refused unseen.
-inline constexpr std::size_t kMaxPortBytes = 255;
+// SETPORT takes COM1 to this, as the program offers them; the device behind each is the user's
+// choice in velkor.conf, never the client's, so nothing else is ever opened.
+inline constexpr int kLastPort = 20;
 
 struct Command {
   enum class Kind { kSetPort, kSetFrequency, kSetMode, kSetTone, kToneOff };
@@ -68,8 +69,8 @@ std::string readyReply(std::string_view description);
 
 class Dispatcher {
  public:
-  // afterPort: lines said after every answer to SETPORT (what velkor.conf had that the engine
-  // did not take).
+  // afterPort: lines said once, after the first answer to SETPORT of the run (what velkor.conf
+  // had that the engine did not take); a port name refused unseen is answered alone.
   explicit Dispatcher(Radio& radio, std::vector<std::string> afterPort = {});
   Handled handle(std::string_view line);
 

@@ -1,10 +1,12 @@
 // Velkor.exe: the radio engine Pasotune talks to over TCP 127.0.0.1:9000.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "commands.hpp"
@@ -29,6 +31,13 @@ constexpr std::uint16_t kPort = 9000;
 // How long a radio stuck in I/O may delay the end after a stop request.
 constexpr std::chrono::seconds kRadioPatience{3};
 
+// Lines of the transcript lost while the engine serves reach the window at once. The
+// transcript's writer says so from its own thread, which may outlive main when the disk holds it.
+struct {
+  std::mutex mutex;
+  velkor::Server* server = nullptr;
+} window;
+
 void stopServer(void* server) {
   static_cast<velkor::Server*>(server)->stop();
 }
@@ -42,9 +51,16 @@ std::unique_ptr<velkor::Radio> queued(std::unique_ptr<velkor::Radio> radio, velk
   // Only Hamlib's status cache makes a reading wait for the radio to settle.
   if (freshReadings) options.settle = std::chrono::milliseconds(0);
   options.afterOpen = afterOpen;
+  // The worker says afterOpen after every answer to SETPORT; the window hears it after the
+  // first one only. Notify is only ever called from the worker's thread.
+  auto told = std::make_shared<std::size_t>(0);
   auto q = std::make_unique<velkor::QueuedRadio>(
       std::move(radio),
-      [&server](const std::string& reply, const std::string& action) {
+      [&server, afterOpen, told](const std::string& reply, const std::string& action) {
+        if (std::find(afterOpen.begin(), afterOpen.end(), reply) != afterOpen.end()) {
+          if (*told == afterOpen.size()) return;
+          ++*told;
+        }
         server.post(reply, action);
       },
       std::move(options));
@@ -104,19 +120,24 @@ int main(int argc, char** argv) {
   velkor::Settings settings = velkor::loadSettings(confFile, notes);
   settings.file = velkor::sys::pathText(confFile);
   // The engine runs hidden: what it did not take from its settings is said in the window too,
-  // after the answer to SETPORT.
+  // once, after the answer to the run's first SETPORT.
   std::vector<std::string> afterPort;
   if (settings.created) {
     std::cerr << "Velkor.exe: wrote default settings to " << settings.file << '\n';
     afterPort.push_back("velkor.conf nuevo, con los valores por omisión: " +
                         velkor::echoText(settings.file));
   }
-  for (const auto& note : notes) {
-    std::cerr << "Velkor.exe: " << note << '\n';
+  for (const auto& note : notes) std::cerr << "Velkor.exe: " << note << '\n';
+  for (const auto& note : velkor::shownNotes(notes, confFile)) {
     afterPort.push_back(velkor::notDoneReply(note));
   }
 
-  velkor::Transcript transcript;
+  velkor::Transcript transcript([](const std::string& loss) {
+    std::cerr << "Velkor.exe: " << loss << std::endl;
+    const std::lock_guard lock(window.mutex);
+    if (window.server)
+      window.server->post(velkor::notDoneReply(loss), "told the transcript's loss");
+  });
   std::filesystem::path transcriptFile =
       velkor::sys::environmentPath("VELKOR_TRANSCRIPT")
           .value_or(velkor::sys::pathFromUtf8(settings.transcript));
@@ -124,8 +145,11 @@ int main(int argc, char** argv) {
     if (transcriptFile.is_relative()) transcriptFile = folder / transcriptFile;
     const std::string error = transcript.open(transcriptFile);
     if (!error.empty()) {
-      std::cerr << "Velkor.exe: no transcript, cannot open "
-                << velkor::sys::pathText(transcriptFile) << ": " << error << '\n';
+      const std::string file = velkor::sys::pathText(transcriptFile);
+      std::cerr << "Velkor.exe: no transcript, cannot open " << file << ": " << error << '\n';
+      afterPort.push_back(
+          velkor::notDoneReply("la conversación no se registra: no se puede abrir " +
+                               velkor::echoText(file) + " (" + error + ")"));
     }
   }
 
@@ -192,7 +216,15 @@ int main(int argc, char** argv) {
   dispatcher =
       std::make_unique<velkor::Dispatcher>(*radio, worker ? std::vector<std::string>{} : afterPort);
 
+  {
+    const std::lock_guard lock(window.mutex);
+    window.server = &server;
+  }
   server.run();
+  {
+    const std::lock_guard lock(window.mutex);
+    window.server = nullptr;
+  }
   if (worker && !worker->shutdown(kRadioPatience)) {
     // The radio holds the worker in a blocking call; the system closes the port for us.
     std::cerr << "Velkor.exe: the radio did not let go in time; leaving without closing it\n";

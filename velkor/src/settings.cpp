@@ -1,5 +1,6 @@
 #include "settings.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <system_error>
@@ -44,9 +45,11 @@ std::string_view stripComment(std::string_view line) {
 void apply(Settings& s, const std::string& key, std::string_view value, int lineNo,
            std::vector<std::string>& warnings) {
   const std::string v = lower(value);
-  auto bad = [&] {
+  // A refused value says which ones the key takes.
+  auto bad = [&](std::string_view accepted) {
     warnings.push_back("línea " + std::to_string(lineNo) + ": " + echoText(key) + " = «" +
-                       echoText(value) + "» no vale; se usa el valor por omisión");
+                       echoText(value) + "» no vale (valores: " + std::string(accepted) +
+                       "); se ignora");
   };
   if (key == "radio") {
     if (v == "sim") {
@@ -63,11 +66,14 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
       s.model = 1;
       s.dummyRadio = true;
     } else {
-      bad();
+      bad("hamlib, sim, rigctld o dummy");
     }
   } else if (key == "model" || key == "speed") {
     const auto n = parseInt(value);
-    if (!n || *n <= 0) return bad();
+    if (!n || *n <= 0) {
+      return bad(key == "speed" ? "los baudios de la radio, 4800 en el TS-790"
+                                : "un modelo de Hamlib, 2007 para el TS-790");
+    }
     if (key == "speed") {
       s.speed = *n;
     } else if (!s.dummyRadio) {
@@ -79,7 +85,7 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
     } else if (v == "hardware") {
       s.handshake = Settings::Handshake::kHardware;
     } else {
-      bad();
+      bad("none o hardware");
     }
   } else if (key == "bands") {
     if (v == "auto") {
@@ -91,10 +97,10 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
     } else if (v == "split") {
       s.bands = Settings::Bands::kSplit;
     } else {
-      bad();
+      bad("auto, main-sub, a-b o split");
     }
   } else if (key == "rigctld") {
-    if (value.empty()) return bad();
+    if (value.empty()) return bad("host:puerto, como 127.0.0.1:4532");
     s.rigctld = std::string(value);
   } else if (key == "readback") {
     if (v == "yes" || v == "si" || v == "sí") {
@@ -102,12 +108,16 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
     } else if (v == "no") {
       s.readBack = false;
     } else {
-      bad();
+      bad("yes o no");
     }
   } else if (key == "transcript") {
     s.transcript = std::string(value);
   } else if (const auto n = comPortNumber(key)) {
-    if (value.empty()) return bad();
+#ifdef _WIN32
+    if (value.empty()) return bad("un puerto, como COM3");
+#else
+    if (value.empty()) return bad("un dispositivo, como /dev/ttyUSB0");
+#endif
     s.comDevices[*n] = std::string(value);
   } else {
     warnings.push_back("línea " + std::to_string(lineNo) + ": clave desconocida «" + echoText(key) +
@@ -127,9 +137,6 @@ std::optional<int> comPortNumber(std::string_view name) {
 }
 
 std::optional<std::string> Settings::devicePath(std::string_view port) const {
-#ifndef _WIN32
-  if (!port.empty() && port.front() == '/') return std::string(port);
-#endif
   const auto n = comPortNumber(port);
   if (!n) return std::nullopt;
   if (const auto it = comDevices.find(*n); it != comDevices.end()) return it->second;
@@ -219,14 +226,17 @@ transcript =
 }
 
 Settings loadSettings(const std::filesystem::path& file, std::vector<std::string>& notes) {
-  const std::string name = sys::pathText(file);
+  // The whole path once per line about the file itself; the lines about its lines start with
+  // the file's name, so the window shows the line number and the cause.
+  const std::string name = echoText(sys::pathText(file.filename()));
+  const std::string where = " (" + echoText(sys::pathText(file)) + ")";
   // One byte more tells a file of exactly the limit from a longer one.
   sys::SmallFile read = sys::readSmallFile(file, kMaxSettingsBytes + 1);
   switch (read.status) {
     case sys::SmallFile::Status::kMissing:
       if (const std::string error = sys::createNewFile(file, defaultSettingsText());
           !error.empty()) {
-        notes.push_back("no se pudo escribir " + name + ": " + error + kDefaults);
+        notes.push_back(name + " no se pudo escribir: " + error + kDefaults + where);
         return Settings{};
       }
       {
@@ -235,10 +245,10 @@ Settings loadSettings(const std::filesystem::path& file, std::vector<std::string
         return created;
       }
     case sys::SmallFile::Status::kNotPlain:
-      notes.push_back("no se lee " + name + ": es " + read.why + ", no un archivo" + kDefaults);
+      notes.push_back(name + " no se lee: es " + read.why + ", no un archivo" + kDefaults + where);
       return Settings{};
     case sys::SmallFile::Status::kFailed:
-      notes.push_back("no se pudo leer " + name + ": " + read.why + kDefaults);
+      notes.push_back(name + " no se pudo leer: " + read.why + kDefaults + where);
       return Settings{};
     case sys::SmallFile::Status::kRead:
       break;
@@ -253,8 +263,18 @@ Settings loadSettings(const std::filesystem::path& file, std::vector<std::string
   }
   std::vector<std::string> warnings;
   Settings settings = parseSettings(read.bytes, warnings);
-  for (const auto& w : warnings) notes.push_back(name + ", " + w);
+  for (const auto& w : warnings) notes.push_back(name + " " + w);
   return settings;
+}
+
+std::vector<std::string> shownNotes(const std::vector<std::string>& notes,
+                                    const std::filesystem::path& file) {
+  std::vector<std::string> out(notes.begin(), notes.begin() + std::min(notes.size(), kShownNotes));
+  if (notes.size() > kShownNotes) {
+    out.push_back("\u2026 y " + std::to_string(notes.size() - kShownNotes) + " más (véase " +
+                  echoText(sys::pathText(file.filename())) + ")");
+  }
+  return out;
 }
 
 }  // namespace velkor

@@ -33,8 +33,9 @@ struct Settings {
   bool created = false;                   // the file was written with these defaults just now
   std::string file;                       // where the settings live, for telling the user
 
-  // The device behind a port name: an override, else on Linux /dev/ttyS(n-1) for COMn or the
-  // name itself when it already is a path, on Windows the COMn port itself.
+  // The device behind a port name: an override, else on Linux /dev/ttyS(n-1) for COMn, on
+  // Windows the COMn port itself. Nothing for a name that is not COMn: a client never names a
+  // device.
   std::optional<std::string> devicePath(std::string_view port) const;
 };
 
@@ -46,8 +47,14 @@ std::string defaultSettingsText();
 inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
 
 // Reads the file, first writing it with the defaults when nothing has its name; anything but a
-// regular file is not read, and the defaults hold. Anything worth telling
-// the user ends up in notes.
+// regular file is not read, and the defaults hold. Anything worth telling the user ends up in
+// notes, each starting with the file's name ("velkor.conf línea 38: ...").
 Settings loadSettings(const std::filesystem::path& file, std::vector<std::string>& notes);
+
+// What of the notes the window gets: the first kShownNotes, then one line saying how many more
+// the file holds, so a file of thousands of bad lines never floods it.
+inline constexpr std::size_t kShownNotes = 8;
+std::vector<std::string> shownNotes(const std::vector<std::string>& notes,
+                                    const std::filesystem::path& file);
 
 }  // namespace velkor

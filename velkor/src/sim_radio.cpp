@@ -47,9 +47,9 @@ bool hasMode(Mode mode) {
 
 Outcome SimRadio::open(const std::string& port) {
   port_.reset();
-  if (!comPortNumber(port)) {
-    return Outcome::failed(echoText(port) +
-                           ": la radio simulada solo contesta en COM1 a COM256; elija uno");
+  if (const auto n = comPortNumber(port); !n || *n > kLastPort) {
+    return Outcome::failed(echoText(port) + ": la radio simulada solo contesta en COM1 a COM" +
+                           std::to_string(kLastPort) + "; elija uno");
   }
   port_ = port;
   return Outcome::done();

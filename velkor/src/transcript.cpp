@@ -83,8 +83,8 @@ struct Transcript::Shared {
     why = std::move(reason);
     if (warned || lines == 0) return;
     warned = true;
-    const std::string text = "lines of the transcript are being lost (" + why +
-                             "); the transcript marks each gap with the number lost there";
+    const std::string text = "se pierden líneas del registro de la conversación (" + why +
+                             "); el registro marca dónde y cuántas";
     if (warn) {
       warn(text);
     } else {
@@ -189,7 +189,7 @@ void Transcript::record(std::string_view received, std::string_view action) {
                      printable(action, kMaxShown) + '\n';
   if (s.queuedBytes + line.size() > kMaxQueuedBytes) {
     ++s.dropped;
-    s.lose(1, "writing it does not keep up");
+    s.lose(1, "el disco no da abasto");
     return;
   }
   s.queuedBytes += line.size();

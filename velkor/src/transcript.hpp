@@ -25,7 +25,8 @@ class Transcript {
 
   // Writes what it is given to the transcript: empty, or why it could not.
   using Writer = std::function<std::string(std::string_view bytes)>;
-  // warn hears the once-only line about lost lines (standard error when empty).
+  // warn hears the once-only line about lost lines, in Spanish for the window (standard error
+  // when empty).
   explicit Transcript(std::function<void(const std::string&)> warn = {});
   Transcript(const Transcript&) = delete;
   Transcript& operator=(const Transcript&) = delete;

@@ -80,7 +80,7 @@ ParseCase bad(std::string line, std::string error) {
 INSTANTIATE_TEST_SUITE_P(
     Commands, ParseTest,
     ::testing::Values(
-        port("SETPORT COM1", "COM1"), port("SETPORT COM256 ", "COM256"),
+        port("SETPORT COM1", "COM1"), port("SETPORT com20 ", "com20"),
         freq("SET FREQ MAIN 432.1500", Band::kMain, 432'150'000),
         freq("SET FREQ SUB 145.9501", Band::kSub, 145'950'100),
         freq("SET FREQ SUB 145,9500", Band::kSub, 145'950'000),
@@ -117,11 +117,15 @@ INSTANTIATE_TEST_SUITE_P(
         bad("SET FREQ SUB 922337203685477580800.0", "frecuencia no válida"),
         bad("SET FREQ SUB 000000000000000000000435.0", "frecuencia no válida"),
         bad(std::string("SETPORT COM1\0x", 14), "no es un nombre de puerto"),
-        bad("SETPORT " + std::string(kMaxPortBytes + 1, 'A'), "no es un nombre de puerto")));
+        bad("SETPORT " + std::string(256, 'A'), "no es un nombre de puerto"),
+        // Only COM1 to COM20: a device is the user's to map in velkor.conf, never the client's.
+        bad("SETPORT /dev/ptmx", "/dev/ptmx: no es un nombre de puerto (COM1 a COM20"),
+        bad("SETPORT COM21", "no es un nombre de puerto"), bad("SETPORT COM0", "no es un"),
+        bad("SETPORT COM01", "no es un"), bad("SETPORT \\\\.\\COM1", "no es un")));
 
 TEST(Dispatcher, NeedsAPortFirstAndSaysSoOnce) {
   SimRadio radio;
-  Dispatcher dispatcher(radio, {"NOT DONE velkor.conf, línea 2: clave desconocida «x»; se ignora"});
+  Dispatcher dispatcher(radio, {"NOT DONE velkor.conf línea 2: clave desconocida «x»; se ignora"});
   EXPECT_EQ(dispatcher.handle("SET FREQ MAIN 435.0000").reply, "ERROR " + std::string(kNoPortOpen));
   for (const char* line : {"SET MODE SUB USB", "SET TONE 88.5", "SET TONE OFF"}) {
     EXPECT_EQ(dispatcher.handle(line).reply, std::nullopt) << line;
@@ -131,7 +135,10 @@ TEST(Dispatcher, NeedsAPortFirstAndSaysSoOnce) {
   const Handled ready = dispatcher.handle("SETPORT COM3");
   EXPECT_EQ(ready.reply, "Velkor READY: radio simulado en COM3; nada sale del ordenador");
   EXPECT_EQ(ready.more, std::vector<std::string>{
-                            "NOT DONE velkor.conf, línea 2: clave desconocida «x»; se ignora"});
+                            "NOT DONE velkor.conf línea 2: clave desconocida «x»; se ignora"});
+  // Once a run: not again after the next answer, and never after a name refused unseen.
+  EXPECT_TRUE(dispatcher.handle("SETPORT COM4").more.empty());
+  EXPECT_TRUE(dispatcher.handle("SETPORT /dev/ttyS0").more.empty());
 }
 
 // The program takes any reply holding "ERROR" for a broken link, so only what the user has to
@@ -164,6 +171,8 @@ TEST_P(SimDispatchTest, SaysErrorOnlyWhenTheUserMustAct) {
 }
 
 const std::string kEllipsis = "\xE2\x80\xA6";
+const std::string kNotAPort =
+    ": no es un nombre de puerto (COM1 a COM20; los dispositivos, en velkor.conf)";
 
 std::string repeat(std::string_view piece, std::size_t times) {
   std::string out;
@@ -197,20 +206,14 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"SET MODE SUB Velkor READY", "NOT DONE modo desconocido: \\x56elkor READY"},
         ReplyCase{"HELLO \xC2\x85\x1B[2J", "NOT DONE orden desconocida: HELLO \\x85\\x1B[2J"},
         // A port that cannot be opened needs the user; its name comes back escaped and cut.
-        ReplyCase{"SETPORT COM0",
-                  "ERROR COM0: la radio simulada solo contesta en COM1 a COM256; elija uno"},
-        ReplyCase{
-            "SETPORT /dev/ttyUSB0",
-            "ERROR /dev/ttyUSB0: la radio simulada solo contesta en COM1 a COM256; elija uno"},
-        ReplyCase{std::string("SETPORT COM1\0\0", 14),
-                  "ERROR COM1\\x00\\x00: no es un nombre de puerto"},
+        ReplyCase{"SETPORT COM0", "ERROR COM0" + kNotAPort},
+        ReplyCase{"SETPORT /dev/ttyUSB0", "ERROR /dev/ttyUSB0" + kNotAPort},
+        ReplyCase{std::string("SETPORT COM1\0\0", 14), "ERROR COM1\\x00\\x00" + kNotAPort},
         ReplyCase{"SETPORT " + std::string(4000, '\x01'),
-                  "ERROR " + repeat("\\x01", 64) + kEllipsis + ": no es un nombre de puerto"},
+                  "ERROR " + repeat("\\x01", 64) + kEllipsis + kNotAPort},
         ReplyCase{"SETPORT " + std::string(200, 'X'),
-                  "ERROR " + std::string(64, 'X') + kEllipsis +
-                      ": la radio simulada solo contesta en COM1 a COM256; elija uno"},
-        ReplyCase{"SETPORT ERROR",
-                  "ERROR \\x45RROR: la radio simulada solo contesta en COM1 a COM256; elija uno"}));
+                  "ERROR " + std::string(64, 'X') + kEllipsis + kNotAPort},
+        ReplyCase{"SETPORT ERROR", "ERROR \\x45RROR" + kNotAPort}));
 
 TEST(Dispatcher, FailedSetPortLeavesNoPortOpen) {
   for (const std::string& bad :

@@ -104,7 +104,9 @@ TEST_F(ServerTest, APortNameIsEchoedEscapedAndCutOnTheWire) {
   std::string nuls;
   for (int i = 0; i < 60; ++i) nuls += "\\x00";
   // The cut mark is Windows-1252's ellipsis on the wire.
-  EXPECT_EQ(client->readLine(), "ERROR COM1" + nuls + "\x85: no es un nombre de puerto");
+  EXPECT_EQ(client->readLine(), "ERROR COM1" + nuls +
+                                    "\x85: no es un nombre de puerto (COM1 a COM20; los "
+                                    "dispositivos, en velkor.conf)");
   // A reply posted with a line break still goes out as one line.
   server_.post("ERROR radio says\r\nmore", "radio failed");
   EXPECT_EQ(client->readLine(), "ERROR radio says\\x0D\\x0Amore");
