@@ -2,13 +2,16 @@
 
 #include <array>
 #include <cerrno>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 #include "serial.hpp"
+#include "system.hpp"
 #include "text.hpp"
 
 namespace velkor {
@@ -74,26 +77,98 @@ std::string onDevice(const PortFailure& f, std::string_view preposition) {
   return out + echoText(f.device);
 }
 
-std::string noDevice(const PortFailure& f) {
-  std::string out = echoText(f.port) + ": no existe" + onDevice(f, "el dispositivo");
-  std::vector<std::string> names;
-  for (const auto& d : f.devices) {
-    names.push_back(echoText(d.path) + (d.target.empty() ? "" : " (" + echoText(d.target) + ")"));
+std::string names(const std::vector<SerialDevice>& devices) {
+  std::vector<std::string> out;
+  for (const auto& d : devices) {
+    out.push_back(echoText(d.path) + (d.target.empty() ? "" : " (" + echoText(d.target) + ")"));
   }
+  return list(out);
+}
+
+// The velkor.conf line that maps the port to the first of the devices.
+std::string confLine(const PortFailure& f) {
+  const std::string first = echoText(f.devices.front().path);
+  return "Para usar " + first + " como " + echoText(f.port) + ", escriba en " + echoText(conf(f)) +
+         " la línea: " + echoText(f.port) + " = " + first;
+}
+
+std::string noDevice(const PortFailure& f) {
+  const std::string out = echoText(f.port) + ": no existe" + onDevice(f, "el dispositivo");
 #ifdef _WIN32
-  if (names.empty()) return out + ". Windows no tiene puertos COM: conecte la radio o el adaptador";
-  return out + ". Puertos COM de este ordenador: " + list(names) + "; elija uno en Pasotune";
+  if (f.devices.empty()) {
+    return out + ". Windows no tiene puertos COM: conecte la radio o el adaptador";
+  }
+  return out + ". Puertos COM de este ordenador: " + names(f.devices) + "; elija uno en Pasotune";
 #else
-  if (names.empty()) {
+  if (f.devices.empty()) {
     return out + ". Este ordenador no tiene puertos serie: conecte la radio o el adaptador USB";
   }
-  out += ". Puertos serie de este ordenador: " + list(names);
-  if (f.port.rfind("COM", 0) == 0 || f.port.rfind("com", 0) == 0) {
-    out += ". Para usar " + echoText(f.devices.front().path) + " como " + echoText(f.port) +
-           ", escriba en " + echoText(conf(f)) + " la línea: " + echoText(f.port) + " = " +
-           echoText(f.devices.front().path);
+  return out + ". Puertos serie de este ordenador: " + names(f.devices) + ". " + confLine(f);
+#endif
+}
+
+std::string notSerial(const PortFailure& f) {
+  const std::string port = echoText(f.port);
+  std::string out =
+      port + ": " + echoText(f.device.empty() ? f.port : f.device) + " no es un puerto serie";
+#ifndef _WIN32
+  if (!f.devices.empty()) {
+    return out + ". Puertos serie de este ordenador: " + names(f.devices) + ". " + confLine(f);
+  }
+#endif
+  return out + "; elija otro puerto o corrija la línea " + port + " de " + echoText(conf(f));
+}
+
+std::string noAnswer(const PortFailure& f) {
+  std::string out = echoText(f.port) + ": la radio no contesta" + onDevice(f, "en") +
+                    (f.speed > 0 ? " a " + std::to_string(f.speed) + " baudios" : std::string());
+  const std::string check = "compruebe que está encendida, el cable y la velocidad (speed en " +
+                            echoText(conf(f)) + ", la misma que en la radio)";
+#ifdef _WIN32
+  return out + "; " + check;
+#else
+  // The built-in port answers nothing while the radio hangs on a USB adapter.
+  if (!f.devices.empty()) {
+    out += ". Si la radio está en un adaptador USB (" + names(f.devices) + "): " + confLine(f) +
+           ". Si no, " + check;
+  } else {
+    out += "; " + check;
+  }
+  // Only the user's own programs show as holders; anyone else's hold looks like silence.
+  return out +
+         ". Puede tener el puerto un programa de otro usuario o un servicio del sistema "
+         "(ModemManager, gpsd, brltty); para verlo: fuser -v " +
+         echoText(f.device.empty() ? f.port : f.device);
+#endif
+}
+
+// The serial devices there are, the failed one left out: advice never proposes a device as its
+// own replacement. usbOnly keeps the adapters.
+std::vector<SerialDevice> otherDevices(const std::string& device, bool usbOnly) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path failed = fs::weakly_canonical(sys::pathFromUtf8(device), ec);
+  std::vector<SerialDevice> out;
+  for (auto& d : sys::serialDevices()) {
+    if (d.path == device) continue;
+    const fs::path path = fs::weakly_canonical(sys::pathFromUtf8(d.path), ec);
+    if (!ec && !failed.empty() && path == failed) continue;
+    const bool usb = d.path.rfind("/dev/serial/", 0) == 0 || d.path.rfind("/dev/ttyUSB", 0) == 0 ||
+                     d.path.rfind("/dev/ttyACM", 0) == 0;
+    if (!usbOnly || usb) out.push_back(std::move(d));
   }
   return out;
+}
+
+// The computer's own serial port, as opposed to an adapter.
+bool builtInPort(const std::string& device) {
+#ifdef _WIN32
+  (void)device;
+  return false;
+#else
+  std::error_code ec;
+  const auto path = std::filesystem::weakly_canonical(sys::pathFromUtf8(device), ec);
+  return !ec && sys::pathText(path.filename()).rfind("ttyS", 0) == 0;
 #endif
 }
 
@@ -142,9 +217,7 @@ std::string explain(const PortFailure& f) {
     case Problem::kNoDevice:
       return noDevice(f);
     case Problem::kNotSerial:
-      return port + ": " + echoText(f.device.empty() ? f.port : f.device) +
-             " no es un puerto serie; elija otro puerto o corrija la línea " + port + " de " +
-             echoText(conf(f));
+      return notSerial(f);
     case Problem::kNoPermission: {
       // Nobody is put in root's group to reach a port; dialout is where serial ports belong.
       const std::string group =
@@ -158,10 +231,7 @@ std::string explain(const PortFailure& f) {
              (f.holders.empty() ? std::string() : " (" + echoText(list(f.holders)) + ")") +
              onDevice(f, "en") + "; ciérrelo y pulse Conectar";
     case Problem::kNoAnswer:
-      return port + ": la radio no contesta" + onDevice(f, "en") +
-             (f.speed > 0 ? " a " + std::to_string(f.speed) + " baudios" : std::string()) +
-             "; compruebe que está encendida, el cable y la velocidad (speed en " +
-             echoText(conf(f)) + ", la misma que en la radio)";
+      return noAnswer(f);
     case Problem::kOther:
       break;
   }
@@ -177,9 +247,16 @@ std::string serialFailure(Problem problem, const std::string& port, const std::s
   f.speed = settings.speed;
   f.detail = detail;
   f.confFile = settings.file;
-  switch (problem) {
+  std::error_code ec;
+  // A node that is there but leads nowhere (a ttyS without a UART opens with EIO).
+  if (problem == Problem::kNoDevice && !device.empty() &&
+      std::filesystem::exists(sys::pathFromUtf8(device), ec)) {
+    f.problem = Problem::kNotSerial;
+  }
+  switch (f.problem) {
     case Problem::kNoDevice:
-      f.devices = sys::serialDevices();
+    case Problem::kNotSerial:
+      f.devices = otherDevices(device, false);
       break;
     case Problem::kNoPermission:
       f.group = sys::deviceGroup(device);
@@ -190,7 +267,11 @@ std::string serialFailure(Problem problem, const std::string& port, const std::s
     case Problem::kNoAnswer:
       // A radio that does not answer is most often one another program is talking to.
       f.holders = sys::deviceHolders(device);
-      if (!f.holders.empty()) f.problem = Problem::kBusy;
+      if (!f.holders.empty()) {
+        f.problem = Problem::kBusy;
+      } else if (builtInPort(device)) {
+        f.devices = otherDevices(device, true);
+      }
       break;
     default:
       break;
