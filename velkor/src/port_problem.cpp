@@ -85,12 +85,14 @@ std::string names(const std::vector<SerialDevice>& devices) {
   return list(out);
 }
 
+#ifndef _WIN32
 // The velkor.conf line that maps the port to the first of the devices.
 std::string confLine(const PortFailure& f) {
   const std::string first = echoText(f.devices.front().path);
   return "Para usar " + first + " como " + echoText(f.port) + ", escriba en " + echoText(conf(f)) +
          " la línea: " + echoText(f.port) + " = " + first;
 }
+#endif
 
 std::string noDevice(const PortFailure& f) {
   const std::string out = echoText(f.port) + ": no existe" + onDevice(f, "el dispositivo");
