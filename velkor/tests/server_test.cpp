@@ -207,10 +207,8 @@ TEST_F(ServerTest, TranscriptHasOneLinePerReceivedLine) {
 }
 
 // Lines sent in one write that each ask for far more than a socket holds (as 2,000 SETPORT
-// once did, each followed by every bad line of velkor.conf): while the client does not read,
-// the engine stops handling them instead of queueing without bound, and then answers them all.
+// once did): while the client does not read, the engine stops handling them, then answers all.
 TEST(ServerBound, AClientNotReadingStopsTheLinesItSent) {
-  constexpr int kLines = 200;
   std::atomic<int> handled{0};
   Transcript transcript;
   Server server(
@@ -223,13 +221,13 @@ TEST(ServerBound, AClientNotReadingStopsTheLinesItSent) {
   std::thread thread([&server] { server.run(); });
   Client client(server.port());
   std::string lines;
-  for (int i = 0; i < kLines; ++i) lines += "L" + std::to_string(i) + "\r\n";
-  ASSERT_TRUE(client.send(lines));
+  for (int i = 0; i < 200; ++i) lines += std::to_string(i) + "\r\n";
+  EXPECT_TRUE(client.send(lines));
   std::this_thread::sleep_for(300ms);
-  EXPECT_LT(handled.load(), kLines / 2) << "handled while nothing was read";
-  for (int i = 0; i < kLines; ++i) {
-    EXPECT_EQ(client.readLine(), "L" + std::to_string(i));
-    for (int more = 0; more < 100; ++more) EXPECT_EQ(client.readLine().value_or("").size(), 1000u);
+  EXPECT_LT(handled.load(), 100) << "handled while nothing was read";
+  for (int i = 0; i < 200 * 101; ++i) {
+    EXPECT_EQ(client.readLine().value_or("").size(),
+              i % 101 ? 1000u : std::to_string(i / 101).size());
   }
   server.stop();
   thread.join();

@@ -111,32 +111,6 @@ TEST(Settings, MapsPortNamesToDevices) {
   }
 }
 
-// Each line the window gets starts with the file's name and the line number, a refused value
-// lists the values that are taken, and a file of many bad lines is said in at most nine lines.
-TEST(Settings, NotesSayTheLineFirstAndStopAfterEight) {
-  test::TempDir dir;
-  const auto file = dir.path() / "velkor.conf";
-  std::string text = "handshake = rts/cts\nbands = ab\nrigctld =\nreadback = maybe\nsped = 4800\n";
-  for (int i = 0; i < 40'000; ++i) text += "x\n";
-  std::ofstream(file, std::ios::binary) << text;
-  std::vector<std::string> notes;
-  loadSettings(file, notes);
-  ASSERT_GT(notes.size(), 9u);
-  const std::vector<std::string> shown = shownNotes(notes, file);
-  const std::vector<std::string> expected = {
-      "velkor.conf pasa de 64 KiB: solo cuentan las líneas de sus primeros 64 KiB",
-      "velkor.conf línea 1: handshake = «rts/cts» no vale (valores: none o hardware); se ignora",
-      "velkor.conf línea 2: bands = «ab» no vale (valores: auto, main-sub, a-b o split); se ignora",
-      "velkor.conf línea 3: rigctld = «» no vale (valores: host:puerto, como 127.0.0.1:4532); se "
-      "ignora",
-      "velkor.conf línea 4: readback = «maybe» no vale (valores: yes o no); se ignora",
-      "velkor.conf línea 5: clave desconocida «sped»; se ignora",
-      "velkor.conf línea 6: falta «=» en «x»; se ignora",
-      "velkor.conf línea 7: falta «=» en «x»; se ignora",
-      "\u2026 y " + std::to_string(notes.size() - 8) + " más (véase velkor.conf)"};
-  EXPECT_EQ(shown, expected);
-}
-
 TEST(Settings, WritesTheDefaultsWhenMissingAndReadsThemBack) {
   test::TempDir dir;
   const auto file = dir.path() / "velkor.conf";
