@@ -66,7 +66,7 @@ void apply(Settings& s, const std::string& key, std::string_view value, int line
       s.model = 1;
       s.dummyRadio = true;
     } else {
-      bad("hamlib, sim, rigctld o dummy");
+      bad("ts790, hamlib, sim, rigctld o dummy");
     }
   } else if (key == "model" || key == "speed") {
     const auto n = parseInt(value);
