@@ -23,4 +23,10 @@ class Child {
 std::unique_ptr<Child> startChild(const std::filesystem::path& program,
                                   const std::vector<std::string>& args, std::string& error);
 
+#ifdef _WIN32
+// program and args as one command line that CommandLineToArgvW takes apart again.
+std::wstring commandLine(const std::filesystem::path& program,
+                         const std::vector<std::string>& args);
+#endif
+
 }  // namespace velkor::sys

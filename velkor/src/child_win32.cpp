@@ -83,10 +83,16 @@ class Win32Child : public Child {
 
 }  // namespace
 
-std::unique_ptr<Child> startChild(const std::filesystem::path& program,
-                                  const std::vector<std::string>& args, std::string& error) {
+std::wstring commandLine(const std::filesystem::path& program,
+                         const std::vector<std::string>& args) {
   std::wstring line = quoted(program.wstring());
   for (const auto& a : args) line += L" " + quoted(widen(a));
+  return line;
+}
+
+std::unique_ptr<Child> startChild(const std::filesystem::path& program,
+                                  const std::vector<std::string>& args, std::string& error) {
+  std::wstring line = commandLine(program, args);
   STARTUPINFOW start{};
   start.cb = sizeof start;
   PROCESS_INFORMATION info{};

@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "child.hpp"
 #else
 #include <signal.h>
 #include <spawn.h>
@@ -139,29 +141,11 @@ std::wstring widen(std::string_view text) {
   return out;
 }
 
-// The rules CommandLineToArgvW undoes.
-std::wstring quoted(const std::wstring& arg) {
-  std::wstring out = L"\"";
-  std::size_t slashes = 0;
-  for (const wchar_t c : arg) {
-    if (c == L'\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(slashes * 2, L'\\');
-  return out + L"\"";
-}
-
 }  // namespace
 
 Process::Process(const std::filesystem::path& program, const std::vector<std::string>& args,
                  const std::vector<std::pair<std::string, std::string>>& environment) {
-  std::wstring commandLine = quoted(program.native());
-  for (const auto& arg : args) commandLine += L" " + quoted(widen(arg));
+  std::wstring commandLine = sys::commandLine(program, args);
   // This environment with the given variables replaced, sorted as Windows wants it.
   std::vector<std::wstring> entries;
   if (wchar_t* block = GetEnvironmentStringsW()) {
