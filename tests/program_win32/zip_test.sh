@@ -39,9 +39,11 @@ for f in "${shipped[@]}"; do
   [ -f "$program/$f" ] || fail "the program folder $program has no $f"
 done
 if [ "$hamlib" = hamlib ]; then
-  for f in libhamlib-4.dll libhamlib-4-COPYING.txt; do
+  for f in libhamlib-4.dll libhamlib-4-COPYING.txt rigctld.exe; do
     [ -f "$program/$f" ] || fail "the build has Hamlib, but the program folder has no $f"
   done
+  # Hamlib's rigctld, which the engine runs for every radio but the TS-790.
+  shipped+=(rigctld.exe)
 fi
 # DLLs beside the engine (a Windows Hamlib's) and their licences go with it.
 for f in "$program"/*.dll "$program"/*-COPYING.txt; do

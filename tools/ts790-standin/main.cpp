@@ -67,12 +67,7 @@ int main(int argc, char** argv) {
   while (!stop) {
     // A stop asked for between the check and the wait is seen within this.
     if (::poll(fds, 2, 200) <= 0) continue;
-    if (fds[0].revents != 0) {
-      line.serve(radio, silent, [log](const std::string& command, const std::string&) {
-        std::fprintf(log, "%s\n", command.c_str());
-        std::fflush(log);
-      });
-    }
+    // Steering written before a command reached the line is taken before that command.
     if (fds[1].revents != 0) {
       char buffer[256];
       const ssize_t n = ::read(0, buffer, sizeof buffer);
@@ -91,6 +86,12 @@ int main(int argc, char** argv) {
           radio.noise = static_cast<std::size_t>(std::min(n, 1ul << 20));
         }
       }
+    }
+    if (fds[0].revents != 0) {
+      line.serve(radio, silent, [log](const std::string& command, const std::string&) {
+        std::fprintf(log, "%s\n", command.c_str());
+        std::fflush(log);
+      });
     }
   }
   return 0;
