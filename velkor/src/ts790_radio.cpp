@@ -124,9 +124,6 @@ bool answers(std::string_view read, std::string_view answer) {
   return answer.size() == 14 && digits(answer.substr(2, 11));  // FA, FB
 }
 
-std::string toneText(int tenthsHz) {
-  return formatTone(tenthsHz);
-}
 
 std::string number2(int n) {
   char text[8];
@@ -381,7 +378,7 @@ Outcome Ts790Radio::setMode(Band band, Mode mode) {
   }
   // MD acts on whichever VFO is current: never send it before the radio is on the right one.
   if (auto refused = select(band)) {
-    if (refused->ok() || refused->linkLost) return *refused;
+    if (refused->linkLost) return *refused;
     return Outcome::refused(refused->reason + ", así que el modo no se cambió");
   }
   const std::string set = std::string("MD") + code + ";";
@@ -406,7 +403,7 @@ Outcome Ts790Radio::setMode(Band band, Mode mode) {
 Outcome Ts790Radio::setTone(int tenthsHz) {
   if (!wire_) return Outcome::failed(std::string(kNoPortOpen));
   const int n = ts790ToneNumber(tenthsHz);
-  if (n == 0) return Outcome::refused("el TS-790 no tiene el subtono " + toneText(tenthsHz));
+  if (n == 0) return Outcome::refused("el TS-790 no tiene el subtono " + formatTone(tenthsHz));
   const std::string set = "TN" + number2(n) + ";";
   const Answers a = ask(set + "TO1;IF;", {"IF"});
   if (a.status != Answers::Status::kAnswered) return lost(a);
@@ -421,10 +418,10 @@ Outcome Ts790Radio::setTone(int tenthsHz) {
       "su subida";
   // Both refused, or the number did not change: the tone itself was refused.
   if (a.refused[0] > 1 || !status || status->toneNumber != n) {
-    return Outcome::refused("la radio no aceptó el subtono " + toneText(tenthsHz) + " (" + set +
+    return Outcome::refused("la radio no aceptó el subtono " + formatTone(tenthsHz) + " (" + set +
                             ")" + std::string(kUnit));
   }
-  return Outcome::refused("la radio tomó el subtono " + toneText(tenthsHz) + " (" + set +
+  return Outcome::refused("la radio tomó el subtono " + formatTone(tenthsHz) + " (" + set +
                           ") pero no lo encendió (rechazó TO1;)" + std::string(kUnit));
 }
 
