@@ -124,7 +124,6 @@ bool answers(std::string_view read, std::string_view answer) {
   return answer.size() == 14 && digits(answer.substr(2, 11));  // FA, FB
 }
 
-
 std::string number2(int n) {
   char text[8];
   std::snprintf(text, sizeof text, "%02d", n);
